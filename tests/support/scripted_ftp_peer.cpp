@@ -1,0 +1,302 @@
+#include "tests/support/scripted_ftp_peer.h"
+
+#include "tests/support/loopback_socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace test_support {
+
+namespace {
+
+// Long enough for a loaded machine, short enough that a broken client fails the test.
+constexpr ScriptedFtpPeer::Milliseconds kStepLimit(10000);
+
+void CloseFd(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+ScriptedFtpPeer::ScriptedFtpPeer() {
+    if (::pipe(stopPipe_) != 0)
+        throw std::runtime_error("scripted peer: pipe failed");
+    listener_ = ListenLoopback(controlPort_);
+}
+
+ScriptedFtpPeer::~ScriptedFtpPeer() {
+    if (thread_.joinable()) {
+        const char stop = 's';
+        [[maybe_unused]] auto written = ::write(stopPipe_[1], &stop, 1);
+        thread_.join();
+    }
+    CloseFd(control_);
+    CloseFd(data_);
+    CloseFd(dataListener_);
+    CloseFd(listener_);
+    CloseFd(stopPipe_[0]);
+    CloseFd(stopPipe_[1]);
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::Send(std::string bytes) {
+    steps_.push_back([this, bytes = std::move(bytes)] {
+        return WriteAll(control_, Substitute(bytes)) || Fail("send failed");
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::SendSplit(std::vector<std::string> segments, Milliseconds pause) {
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        if (i > 0)
+            Pause(pause);
+        Send(std::move(segments[i]));
+    }
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::Pause(Milliseconds pause) {
+    steps_.push_back([this, pause] {
+        // Sleeping on the stop pipe keeps the destructor prompt.
+        pollfd stop{stopPipe_[0], POLLIN, 0};
+        return ::poll(&stop, 1, static_cast<int>(pause.count())) == 0 || Fail("stopped");
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::Expect() {
+    steps_.push_back([this] {
+        std::string line;
+        bool closed = false;
+        if (!ReadLine(line, closed))
+            return closed ? Fail("client closed the connection") : false;
+        std::lock_guard lock(mutex_);
+        commands_.push_back(line);
+        return true;
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::Reply(std::string bytes) {
+    Expect();
+    return Send(std::move(bytes));
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::Close() {
+    steps_.push_back([this] {
+        CloseFd(control_);
+        return true;
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::AwaitClientClose() {
+    steps_.push_back([this] {
+        for (;;) {
+            std::string line;
+            bool closed = false;
+            if (!ReadLine(line, closed))
+                return closed;
+            std::lock_guard lock(mutex_);
+            commands_.push_back(line);
+        }
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::AwaitSignal() {
+    steps_.push_back([this] {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait_for(lock, kStepLimit, [this] { return signalled_.load(); })) {
+            error_ = "no signal";
+            return false;
+        }
+        signalled_ = false;
+        return true;
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::ListenPassive() {
+    steps_.push_back([this] {
+        dataListener_ = ListenLoopback(passivePort_);
+        return true;
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::AcceptPassive() {
+    steps_.push_back([this] {
+        if (!WaitReadable(dataListener_, kStepLimit))
+            return Fail("the client made no data connection");
+        data_ = ::accept(dataListener_, nullptr, nullptr);
+        CloseFd(dataListener_);
+        dataConnectionMade_ = data_ >= 0;
+        return data_ >= 0 || Fail("data accept failed");
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::ConnectToPort() {
+    steps_.push_back([this] {
+        std::string port;
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& command : commands_)
+                if (command.rfind("PORT ", 0) == 0)
+                    port = command.substr(5);
+        }
+        unsigned a = 0, b = 0, c = 0, d = 0, hi = 0, lo = 0;
+        if (std::sscanf(port.c_str(), "%u,%u,%u,%u,%u,%u", &a, &b, &c, &d, &hi, &lo) != 6)
+            return Fail("no valid PORT command: " + port);
+        const std::string address = std::to_string(a) + "." + std::to_string(b) + "." +
+                                    std::to_string(c) + "." + std::to_string(d);
+        data_ = ConnectTo(address, static_cast<std::uint16_t>(hi * 256 + lo));
+        dataConnectionMade_ = data_ >= 0;
+        return data_ >= 0 || Fail("could not connect to " + address);
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::ReceiveData() {
+    steps_.push_back([this] {
+        char block[65536];
+        for (;;) {
+            if (!WaitReadable(data_, kStepLimit))
+                return Fail("data connection stalled");
+            const auto n = ::recv(data_, block, sizeof block, 0);
+            if (n == 0)
+                return true;
+            if (n < 0)
+                return Fail("data receive failed");
+            std::lock_guard lock(mutex_);
+            received_.append(block, static_cast<std::size_t>(n));
+        }
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::CloseData() {
+    steps_.push_back([this] {
+        CloseFd(data_);
+        return true;
+    });
+    return *this;
+}
+
+void ScriptedFtpPeer::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
+
+void ScriptedFtpPeer::Signal() {
+    {
+        std::lock_guard lock(mutex_);
+        signalled_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool ScriptedFtpPeer::Finish(Milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, limit, [this] { return done_.load(); });
+    return done_ && completed_;
+}
+
+std::vector<std::string> ScriptedFtpPeer::Commands() const {
+    std::lock_guard lock(mutex_);
+    return commands_;
+}
+
+std::string ScriptedFtpPeer::ReceivedData() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
+std::string ScriptedFtpPeer::Error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+void ScriptedFtpPeer::Run() {
+    bool ok = WaitReadable(listener_, kStepLimit) || Fail("the client did not connect");
+    if (ok) {
+        control_ = ::accept(listener_, nullptr, nullptr);
+        ok = control_ >= 0 || Fail("accept failed");
+    }
+    for (std::size_t i = 0; ok && i < steps_.size(); ++i)
+        ok = steps_[i]();
+    {
+        std::lock_guard lock(mutex_);
+        completed_ = ok;
+        done_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool ScriptedFtpPeer::Fail(const std::string& why) {
+    std::lock_guard lock(mutex_);
+    if (error_.empty())
+        error_ = why;
+    return false;
+}
+
+bool ScriptedFtpPeer::WaitReadable(int fd, Milliseconds limit) {
+    if (fd < 0)
+        return false;
+    pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+    const int n = ::poll(fds, 2, static_cast<int>(limit.count()));
+    if (n > 0 && (fds[1].revents & POLLIN))
+        return Fail("stopped");
+    return n > 0 && fds[0].revents != 0;
+}
+
+bool ScriptedFtpPeer::WriteAll(int fd, const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const auto n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return fd >= 0;
+}
+
+bool ScriptedFtpPeer::ReadLine(std::string& line, bool& closed) {
+    closed = false;
+    for (;;) {
+        const auto lf = pending_.find('\n');
+        if (lf != std::string::npos) {
+            line = pending_.substr(0, lf + 1);
+            pending_.erase(0, lf + 1);
+            return true;
+        }
+        if (!WaitReadable(control_, kStepLimit))
+            return Fail("no command from the client");
+        char block[4096];
+        const auto n = ::recv(control_, block, sizeof block, 0);
+        if (n <= 0) {
+            closed = true;
+            return false;
+        }
+        pending_.append(block, static_cast<std::size_t>(n));
+    }
+}
+
+std::string ScriptedFtpPeer::Substitute(std::string bytes) const {
+    const auto replace = [&bytes](const std::string& key, unsigned value) {
+        for (auto at = bytes.find(key); at != std::string::npos; at = bytes.find(key))
+            bytes.replace(at, key.size(), std::to_string(value));
+    };
+    replace("{H}", passivePort_ / 256u);
+    replace("{L}", passivePort_ % 256u);
+    return bytes;
+}
+
+} // namespace test_support
