@@ -1,0 +1,66 @@
+// The socket calls of the socket layer, over POSIX sockets. Every call that fails returns -1
+// (or kNoSocket) and leaves a Windows Sockets error number for SocketLastError(), because the
+// socket layer's tolerated codes and its error texts are expressed in those numbers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using SocketHandle = int;
+inline constexpr SocketHandle kNoSocket = -1;
+
+// Windows Sockets error numbers that callers test by value.
+inline constexpr int kWsaEInterrupted = 10004;
+inline constexpr int kWsaEBadFile = 10009;
+inline constexpr int kWsaEInvalid = 10022;
+inline constexpr int kWsaEWouldBlock = 10035;
+inline constexpr int kWsaEInProgress = 10036;
+inline constexpr int kWsaENotSocket = 10038;
+inline constexpr int kWsaEAddressInUse = 10048;
+inline constexpr int kWsaEConnectionReset = 10054;
+inline constexpr int kWsaENotConnected = 10057;
+inline constexpr int kWsaETimedOut = 10060;
+inline constexpr int kWsaEConnectionRefused = 10061;
+inline constexpr int kWsaHostNotFound = 11001;
+inline constexpr int kWsaNoRecovery = 11003;
+inline constexpr int kWsaNoData = 11004;
+
+// The all-ones address that InetAddr gives for a text that is not an address.
+inline constexpr std::uint32_t kInaddrNone = 0xFFFFFFFFu;
+
+// An IPv4 endpoint; the address in network byte order, the port in host order.
+struct SocketAddressV4 {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+
+// A new IPv4 stream socket (TCP). Blocking until registered with AsyncSelect.
+SocketHandle SocketCreate();
+// SO_LINGER with the given switch and time in seconds.
+int SocketSetLinger(SocketHandle socket, bool on, int seconds);
+// Starts a connection. A socket registered with AsyncSelect never blocks: the call then
+// fails with kWsaEWouldBlock and the outcome arrives as the connect notification.
+int SocketConnect(SocketHandle socket, const SocketAddressV4& remote);
+int SocketSend(SocketHandle socket, const void* data, int length);
+// Receives (or, with peek, copies without removing) up to length bytes.
+int SocketRecv(SocketHandle socket, void* buffer, int length, bool peek);
+int SocketBind(SocketHandle socket, const SocketAddressV4& local);
+int SocketListen(SocketHandle socket, int backlog);
+SocketHandle SocketAccept(SocketHandle socket, SocketAddressV4* peer);
+int SocketLocalName(SocketHandle socket, SocketAddressV4* local);
+// Closes the handle and ends its notifications.
+int SocketClose(SocketHandle socket);
+// The Windows Sockets number of the last failure of a call above on this thread.
+int SocketLastError();
+
+// Dotted IPv4 text to an address in network order; kInaddrNone when it is not one.
+std::uint32_t InetAddr(const std::string& text);
+// Address in network order to dotted text.
+std::string InetNtoa(std::uint32_t address);
+
+// The operating system's errno mapped to a Windows Sockets number (0 stays 0).
+int WsaErrorFromErrno(int error);
+
+} // namespace platform

@@ -1,0 +1,160 @@
+// TPowersock: the TCP client socket component on which the FTP client rests. Every
+// operation is synchronous to its caller (it completes or throws), while underneath the
+// socket is non-blocking and each wait runs the event pump, so that socket notifications,
+// the time-out timer and a cancel from the user interface are handled during the wait.
+// Used from the main thread only.
+#pragma once
+
+#include "platform/exception.h"
+#include "platform/socket_api.h"
+#include "platform/socket_notifier.h"
+#include "socket/component.h"
+#include "socket/thread_timer.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+class HostLookup;
+}
+
+// Socket failures, time-outs and cancellations of connection set-up.
+class ESockError : public platform::Exception {
+public:
+    using platform::Exception::Exception;
+};
+
+// A transfer ended by a cancel request or a time-out.
+class EAbortError : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
+using THandlerEvent = std::function<void(bool& Handled)>;
+using TOnHostResolved = std::function<void(TComponent* Sender)>;
+using TOnStatus = std::function<void(TComponent* Sender, const std::string& Status)>;
+using TOnErrorEvent =
+    std::function<void(TComponent* Sender, std::uint16_t Errno, const std::string& Errmsg)>;
+using TMessage = platform::WindowMessage;
+
+// Socket handles are kept in 16 bits; this value means "no socket".
+using TSocket = std::uint16_t;
+inline constexpr TSocket kInvalidSocket = 65535;
+
+// Field N (from 1) of Text split at every Delimiter; empty when there is no such field.
+std::string NthField(const std::string& Text, char Delimiter, int N);
+
+class TPowersock : public TComponent {
+public:
+    // Notification kinds on the object's window.
+    static constexpr unsigned kSocketMessage = 1125;
+    static constexpr unsigned kLookupMessage = 1126;
+    // Every event that a connected socket is registered for (read, out-of-band, accept,
+    // connect, close).
+    static constexpr long kSocketEvents = 61;
+    static constexpr std::size_t kBufferSize = 65536;
+
+    // Builds the object with an open socket; raises ESockError
+    // "Initializaton of windows sockets failed" when that is impossible.
+    explicit TPowersock(TComponent* AOwner = nullptr);
+    ~TPowersock() override;
+
+    // --- the virtual operations, in this order ---
+    virtual TSocket Accept();
+    virtual void Connect();
+    virtual void Disconnect();
+    virtual std::string Transaction(const std::string& CommandString);
+    virtual void Abort();
+
+    // --- connection ---
+    void CheckConnection();
+    void Cancel();
+    void RequestCloseSocket();
+    void StatusMessage(std::uint8_t Level, const std::string& Text);
+    void CheckSocketError(std::uint16_t Tolerated, std::string& Msg);
+    void ErrorMessage(std::uint16_t ErrNo, std::string& Msg);
+    void HandleSocketMessage(TMessage& Msg);
+    void TimerOn();
+    void TimerOff();
+    void TimerFired(TObject* Sender);
+
+    // --- stream I/O ---
+    void SendBuffer(const char* Value, std::uint16_t BufLen);
+    void Write(const std::string& Str);
+    void Writeln(const std::string& Str);
+    std::string Read(std::uint16_t Value);
+    std::string ReadLn();
+    void SendFile(const std::string& Filename);
+    bool DataAvailable();
+    void ClearInput();
+
+    // --- data connection listener ---
+    void Listen(bool SyncAccept);
+    std::string GetLocalAddress();
+    std::string GetPortString();
+
+    // --- published properties ---
+    std::string Host;
+    std::int32_t Port = 0;
+    std::int32_t TimeOut = 0;     // milliseconds; 0 means no time-out; must not be negative
+    std::int32_t ReportLevel = 0; // highest status level reported through OnStatus
+    std::string Proxy;
+    std::int32_t ProxyPort = 0;
+
+    // --- events (called only when set) ---
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    TOnErrorEvent OnError;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    THandlerEvent OnConnectionRequired;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    TNotifyEvent OnPacketRecvd; // declared for symmetry; nothing fires it
+    TNotifyEvent OnPacketSent;  // fired by SendFile after every successful send
+    TNotifyEvent FOnReadReady;  // hook of the read notification
+    TNotifyEvent FOnAcceptReady;
+
+    // --- state readable (and, for the data connection, writable) by the FTP client ---
+    TSocket FSocket = kInvalidSocket;
+    bool FCanceled = false;
+    bool FTimedOut = false;
+    bool Connected = false;
+    std::int16_t ReplyNumber = 0;
+    std::string TransactionReply;
+    std::int32_t BytesTotal = 0;
+    std::int32_t BytesSent = 0;
+    std::int32_t LastErrorNo = 0;
+    std::string Status;
+    std::vector<std::string> WinsockInfo;
+
+    // Live instances between their library start-up and their destruction.
+    static int WinsockUsers();
+
+protected:
+    void InitWinsock();
+    void ResolveRemoteHost();
+
+    // One pass of the pump, then block in the dispatcher until the next event (bounded):
+    // every flag a wait polls is set by an event handler.
+    void PumpAndWait();
+    // Opens a fresh socket registered for notifications; the handle or kInvalidSocket.
+    TSocket OpenRegisteredSocket(bool withLinger);
+
+    bool FShuttingDown = false;
+    bool FLastEventOk = false;
+    bool FAsyncDone = false;
+    std::array<char, kBufferSize + 1> FBuffer{};
+    platform::SocketAddressV4 FSockAddr;
+    std::unique_ptr<std::array<char, 1024>> FHostEntBuf;
+    std::unique_ptr<platform::MessageWindow> FSockWindow;
+    std::unique_ptr<platform::HostLookup> FLookup;
+    std::unique_ptr<TThreadTimer> FTimer;
+
+private:
+    bool FCountedUser = false; // this instance is counted in WinsockUsers
+};
