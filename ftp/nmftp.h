@@ -1,0 +1,146 @@
+// TNMFTP: the FTP client component the installer drives. It is a TPowersock whose socket
+// is the control connection: it logs on, sends commands and reads their (single- or
+// multi-line) replies, changes directory, sets the transfer type, logs off, and uploads
+// files over a data connection of its own (active with PORT, or passive with PASV).
+//
+// Every operation completes or throws: FTPException for a failure reply of the server,
+// ESockError/EAbortError for socket failures and cancellation. Used from the main thread.
+#pragma once
+
+#include "platform/exception.h"
+#include "socket/psock.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// A failure reply of the server. The message is the reply's first line exactly as it was
+// received, line end included.
+class FTPException : public platform::Exception {
+public:
+    using platform::Exception::Exception;
+};
+
+// Which operation a success, failure or unsupported-function event reports.
+enum TCmdType : std::uint8_t {
+    ctChangeDir = 0,
+    ctMakeDir = 1,
+    ctDelete = 2,
+    ctRemoveDir = 3,
+    ctUpload = 9,
+    ctDoCommand = 14,
+    ctCurrentDir = 15,
+};
+
+// The form of the log-on command sent to a firewall (Proxy).
+enum TFirewallType : std::uint8_t { FTUser = 0, FtOpen = 1, FtSite = 2 };
+
+using TFailureEvent = std::function<void(bool& Handled, TCmdType Trans_Type)>;
+using TSuccessEvent = std::function<void(TCmdType Trans_Type)>;
+using TUnsupportedEvent = std::function<void(TCmdType Trans_Type)>;
+using TListItemEvent = std::function<void(const std::string& Listing)>;
+
+class TNMFTP : public TPowersock {
+public:
+    explicit TNMFTP(TComponent* AOwner = nullptr);
+    ~TNMFTP() override;
+
+    // --- the overridden virtual operations ---
+
+    // Opens the control connection and logs on (greeting, optional firewall log-on, USER,
+    // PASS). Does nothing while connected. A failed log-on sends QUIT and closes again.
+    void Connect() override;
+    // Sends QUIT and closes the control connection, whatever the reply; a reply of 301 to
+    // 599 raises FTPException after the close. Does nothing while not connected.
+    void Disconnect() override;
+    // Sends one command line and reads its whole reply; returns the reply's first line
+    // (ReplyNumber comes from it). A command containing CR, LF or NUL is refused with
+    // FTPException "Invalid character in command" before anything is sent; a server that
+    // closes instead of replying raises ESockError "Connection closed by server".
+    std::string Transaction(const std::string& CommandString) override;
+    // Cancels the data connection of a running upload; the control connection's waits are
+    // not ended by it (so a control time-out only stops a transfer).
+    void Abort() override;
+
+    // --- commands ---
+
+    // Sends any command; a reply of 400 to 599 fires OnUnSupportedFunction (500-502) and
+    // OnFailure, and raises FTPException unless OnFailure sets Handled. Any other reply
+    // fires OnSuccess.
+    void DoCommand(const std::string& CommandStr);
+    // "CWD " + DirName, sent unchanged.
+    void ChangeDir(const std::string& DirName);
+    // 1 = "TYPE A", 2 = "TYPE I", 3 = "TYPE L 8"; any other value sends nothing.
+    void Mode(std::int32_t TheMode);
+    // Stores LocalFile on the server as RemoteFile (or, when that is empty, under the local
+    // file's name part). The file is streamed, never loaded whole.
+    void Upload(const std::string& LocalFile, const std::string& RemoteFile);
+    // Reads the continuation lines of the reply whose first line is given.
+    void ReadReplyLines(const std::string& ReplyLine);
+
+    // --- published properties (initial values as the component is dropped on a form) ---
+    std::string UserID;
+    std::string Password;
+    std::int32_t Vendor = 2411; // stored only; reset by Disconnect
+    bool ParseList = false;     // stored only
+    bool Passive = false;       // PASV instead of PORT for the data connection
+    TFirewallType FirewallType = FTUser;
+    std::string FWUserID;
+    std::string FWPassword;
+    bool FWAuthenticate = false;
+
+    // --- events (called only when set) ---
+    TNotifyEvent OnConnect; // the log-on completed (hides the socket layer's event)
+    TNotifyEvent OnTransactionStart;
+    TNotifyEvent OnTransactionStop;
+    THandlerEvent OnAuthenticationNeeded;
+    THandlerEvent OnAuthenticationFailed; // stored only; a refused log-on fires OnConnectionFailed
+    TFailureEvent OnFailure;
+    TSuccessEvent OnSuccess;
+    TListItemEvent OnListItem; // stored only
+    TUnsupportedEvent OnUnSupportedFunction;
+
+    // The data connection of the running upload; empty between uploads.
+    std::unique_ptr<TPowersock> FDataConnection;
+    // Held by an upload from before its data connection is created until after it is freed.
+    std::recursive_mutex FTransferLock;
+
+private:
+    // Transaction with the choice of whether a close by the server is an error (it is the
+    // normal end of QUIT).
+    std::string TransactionWithReply(const std::string& CommandString, bool closeIsError);
+    void ReadContinuationLines(const std::string& ReplyLine, bool closeIsError);
+    // The connection ended while a reply was awaited: close our side and raise.
+    [[noreturn]] void ConnectionClosedByServer();
+    void LogOn();
+    // Fires OnConnectionFailed and raises FTPException with the reply line.
+    [[noreturn]] void LogOnFailed(const std::string& ReplyLine);
+    // The failure rule of an upload: true when OnFailure handled it (the upload then ends
+    // quietly); otherwise raises FTPException with the reply line.
+    bool UploadFailureHandled(const std::string& ReplyLine);
+    // The upload's steps between taking the lock and its clean-up; false when a failure
+    // was handled by OnFailure.
+    bool Transfer(const std::string& LocalFile, const std::string& RemoteFile);
+    void OpenPassiveDataConnection();
+    void OpenActiveDataConnection();
+    void AcceptDataConnection();
+    void CloseDataConnection();
+};
+
+// The command type that DoCommand reports for a command text.
+TCmdType CommandTypeOf(const std::string& CommandStr);
+
+// The strict integer conversion: leading spaces and a sign are accepted, the rest must be
+// decimal digits up to the end of the text, within 32 bits; otherwise
+// platform::EConvertError "'%s' is not a valid integer value".
+std::int32_t StrToInt(const std::string& Text);
+
+// The data port named by the first line of a PASV reply: low byte from the sixth
+// comma-separated field up to its ")", high byte from the fifth. Raises EConvertError.
+std::int32_t PassivePort(const std::string& ReplyLine);
+
+// The name STOR gives a local file when no remote name is set: everything after the last
+// "\", ":" or "/".
+std::string RemoteNameOf(const std::string& LocalFile);
