@@ -1,0 +1,75 @@
+"""Command-line options of the host emulator: where it listens, who may log on, and
+which of the host's behaviours and faults it plays."""
+
+import argparse
+
+DEFAULT_LIBRARIES = ("QGPL", "KDXSUPPT")
+
+
+def _non_negative(text):
+    value = int(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError("must be 0 or more")
+    return value
+
+
+def parse_options(argv=None):
+    p = argparse.ArgumentParser(
+        prog="host_emulator.py",
+        description="An IBM i FTP server for the update installer's tests and demo. "
+        "Listens on 127.0.0.1 only. Texts of --greeting, --reply-to and "
+        "--fail-install may hold several lines separated by newlines.",
+    )
+    where = p.add_argument_group("where and who")
+    where.add_argument("--port", type=_non_negative, default=0,
+                       help="TCP port; 0 (the default) picks a free one")
+    where.add_argument("--port-file", help="write the port number here once listening")
+    where.add_argument("--user", default="QSECOFR", help="the one user profile (any case)")
+    where.add_argument("--password", required=True, help="its password (case-sensitive)")
+    where.add_argument("--library-root", required=True,
+                       help="folder holding one folder per library")
+    where.add_argument("--record", help="append every received command here (JSON lines)")
+    where.add_argument("--system-name", default="EMU400", help="host name shown in the greeting")
+
+    state = p.add_argument_group("starting state")
+    state.add_argument("--library", action="append", default=[], metavar="LIB",
+                       help="create this library (repeatable)")
+    state.add_argument("--no-default-libraries", action="store_true",
+                       help="do not create %s" % " and ".join(DEFAULT_LIBRARIES))
+    state.add_argument("--save-file", action="append", default=[], metavar="LIB/FILE",
+                       help="create this empty save file (repeatable)")
+
+    host = p.add_argument_group("host behaviour")
+    host.add_argument("--locked", action="append", default=[], metavar="LIB/OBJ[ *TYPE]",
+                      help="the lock-check program reports this object locked (repeatable)")
+    host.add_argument("--fail-install", metavar="TEXT",
+                      help="the install command ZLCLUPD fails with these CPF messages")
+
+    faults = p.add_argument_group("faults")
+    faults.add_argument("--no-greeting", action="store_true",
+                        help="accept connections but never send the greeting")
+    faults.add_argument("--greeting", metavar="TEXT", help="send these greeting lines instead")
+    faults.add_argument("--silent-after-command", dest="silent_after", type=_non_negative,
+                        metavar="N", help="answer the first N commands of a session, then nothing")
+    faults.add_argument("--silent-on", action="append", default=[], metavar="SUBSTRING",
+                        help="from the first command containing this (any case) on, answer nothing")
+    faults.add_argument("--close-on", action="append", default=[], metavar="SUBSTRING",
+                        help="close the connection, unanswered, on a command containing this")
+    faults.add_argument("--reply-to", action="append", nargs=2, default=[],
+                        metavar=("SUBSTRING", "REPLY"),
+                        help="answer a command containing SUBSTRING with REPLY, unprocessed")
+    faults.add_argument("--no-data-connect", action="store_true",
+                        help="answer STOR with 150, then never connect back or read the data")
+    faults.add_argument("--refuse-data-connect", action="store_true",
+                        help="answer STOR with 425")
+    faults.add_argument("--stor-final-reply", metavar="REPLY",
+                        help="the reply after an upload's data (default 250 ...)")
+    faults.add_argument("--no-final-reply", action="store_true",
+                        help="receive an upload's data but never send the final reply")
+    faults.add_argument("--verbose", action="store_true", help="log the protocol to stderr")
+
+    options = p.parse_args(argv)
+    options.silent_on = [s.lower() for s in options.silent_on]
+    options.close_on = [s.lower() for s in options.close_on]
+    options.reply_to = [(s.lower(), reply) for s, reply in options.reply_to]
+    return options
