@@ -123,24 +123,6 @@ private:
     // The upload's steps between taking the lock and its clean-up; false when a failure
     // was handled by OnFailure.
     bool Transfer(const std::string& LocalFile, const std::string& RemoteFile);
-    void OpenPassiveDataConnection();
-    void OpenActiveDataConnection();
     void AcceptDataConnection();
     void CloseDataConnection();
 };
-
-// The command type that DoCommand reports for a command text.
-TCmdType CommandTypeOf(const std::string& CommandStr);
-
-// The strict integer conversion: leading spaces and a sign are accepted, the rest must be
-// decimal digits up to the end of the text, within 32 bits; otherwise
-// platform::EConvertError "'%s' is not a valid integer value".
-std::int32_t StrToInt(const std::string& Text);
-
-// The data port named by the first line of a PASV reply: low byte from the sixth
-// comma-separated field up to its ")", high byte from the fifth. Raises EConvertError.
-std::int32_t PassivePort(const std::string& ReplyLine);
-
-// The name STOR gives a local file when no remote name is set: everything after the last
-// "\", ":" or "/".
-std::string RemoteNameOf(const std::string& LocalFile);

@@ -1,0 +1,79 @@
+#include "ftp/reply_parsing.h"
+
+#include "platform/exception.h"
+
+#include <cstdint>
+#include <limits>
+
+std::int16_t ReplyNumberOf(const std::string& Line) {
+    std::int64_t number = 0;
+    std::size_t digits = 0;
+    while (digits < Line.size() && digits < 10 && Line[digits] >= '0' && Line[digits] <= '9') {
+        number = number * 10 + (Line[digits] - '0');
+        ++digits;
+    }
+    if (number > std::numeric_limits<std::int16_t>::max())
+        return std::numeric_limits<std::int16_t>::max();
+    return static_cast<std::int16_t>(number);
+}
+
+bool IsContinued(const std::string& Line) {
+    return !Line.empty() && (Line[0] == ' ' || (Line.size() >= 4 && Line[3] == '-'));
+}
+
+TCmdType CommandTypeOf(const std::string& CommandStr) {
+    const std::string verb = NthField(CommandStr, ' ', 1) + " ";
+    if (verb == "CWD ")
+        return ctChangeDir;
+    if (verb == "DELE ")
+        return ctDelete;
+    if (verb == "MKD ")
+        return ctMakeDir;
+    if (verb == "RMD ")
+        return ctRemoveDir;
+    if (CommandStr == "PWD")
+        return ctCurrentDir;
+    return ctDoCommand;
+}
+
+std::int32_t StrToInt(const std::string& Text) {
+    const auto invalid = [&Text] {
+        return platform::EConvertError(
+            platform::FormatMessage("'%s' is not a valid integer value", Text));
+    };
+    std::size_t at = 0;
+    while (at < Text.size() && Text[at] == ' ')
+        ++at;
+    bool negative = false;
+    if (at < Text.size() && (Text[at] == '+' || Text[at] == '-')) {
+        negative = Text[at] == '-';
+        ++at;
+    }
+    if (at == Text.size())
+        throw invalid();
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
+    std::int64_t value = 0;
+    for (; at < Text.size(); ++at) {
+        if (Text[at] < '0' || Text[at] > '9')
+            throw invalid();
+        value = value * 10 + (Text[at] - '0');
+        if (value > limit)
+            throw invalid();
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+std::int32_t PassivePort(const std::string& ReplyLine) {
+    const std::string sixth = NthField(ReplyLine, ',', 6);
+    const auto paren = sixth.find(')');
+    const std::int32_t low = StrToInt(paren == std::string::npos ? "" : sixth.substr(0, paren));
+    const std::int32_t high = StrToInt(NthField(ReplyLine, ',', 5));
+    // Neither number is held to a byte; the connection uses the low 16 bits of the sum.
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(low) +
+                                     static_cast<std::uint32_t>(high) * 256u);
+}
+
+std::string RemoteNameOf(const std::string& LocalFile) {
+    const auto separator = LocalFile.find_last_of("\\:/");
+    return separator == std::string::npos ? LocalFile : LocalFile.substr(separator + 1);
+}

@@ -1,0 +1,33 @@
+// The pieces of FTP text handling that need no connection: reply numbers, continuation
+// lines, command types, the PASV port and the name a file is stored under.
+#pragma once
+
+#include "ftp/nmftp.h"
+
+#include <cstdint>
+#include <string>
+
+// The number formed by a reply line's leading digits (at most ten); 0 when there are
+// none, 32767 when it does not fit 16 bits.
+std::int16_t ReplyNumberOf(const std::string& Line);
+
+// True when the reply goes on after this line: it begins with a space, or its fourth
+// character is "-".
+bool IsContinued(const std::string& Line);
+
+// The command type that DoCommand reports for a command text.
+TCmdType CommandTypeOf(const std::string& CommandStr);
+
+// The strict integer conversion: leading spaces and a sign are accepted, the rest must be
+// decimal digits up to the end of the text, within 32 bits; otherwise
+// platform::EConvertError "'%s' is not a valid integer value".
+std::int32_t StrToInt(const std::string& Text);
+
+// The data port named by the first line of a PASV reply: low byte from the sixth
+// comma-separated field up to its ")", high byte from the fifth. The address fields are
+// not used. Raises platform::EConvertError.
+std::int32_t PassivePort(const std::string& ReplyLine);
+
+// The name STOR gives a local file when no remote name is set: everything after the last
+// "\", ":" or "/".
+std::string RemoteNameOf(const std::string& LocalFile);
