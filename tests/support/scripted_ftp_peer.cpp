@@ -232,6 +232,10 @@ void ScriptedFtpPeer::Run() {
     }
     for (std::size_t i = 0; ok && i < steps_.size(); ++i)
         ok = steps_[i]();
+    // The end of the script is the end of the conversation: a client still waiting for a
+    // reply then sees the close instead of waiting forever.
+    CloseFd(data_);
+    CloseFd(control_);
     {
         std::lock_guard lock(mutex_);
         completed_ = ok;

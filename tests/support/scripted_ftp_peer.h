@@ -5,7 +5,8 @@
 // connection for PORT (connect back, or never) or PASV (listen and announce any address).
 //
 // Every blocking step is bounded, so a client fault ends the script with an error text
-// instead of hanging the test. The destructor stops the script and joins the thread.
+// instead of hanging the test. When the script ends the peer closes its connections, so
+// a client waiting for more sees the close. The destructor stops the script and joins.
 #pragma once
 
 #include <atomic>
