@@ -1,0 +1,78 @@
+// What the apply procedure needs of the main window. The procedure is plain logic; the
+// window implements this interface, and tests drive the procedure through a fake one
+// without any window.
+#pragma once
+
+#include <string>
+
+namespace installer {
+
+// Modal results of the dialogs: OK 1, Cancel 2 (the close box also gives Cancel).
+inline constexpr int mrOk = 1;
+inline constexpr int mrCancel = 2;
+
+// The controls that the procedure disables while it runs, in the order it disables them.
+enum class ApplyControl {
+    SystemEdt,
+    UserIdEdt,
+    PassEdt,
+    TargetLibEdt,
+    Replaceopt,
+    ApplyBtn,
+    CancelBtn,
+};
+
+// The single-line edits whose text the procedure reads.
+enum class ApplyField {
+    SystemEdt,
+    UserIdEdt,
+    PassEdt,
+    TargetLibEdt,
+};
+
+// Name-format choices of the advanced options.
+inline constexpr int kNameFmtNoOverride = 0;
+inline constexpr int kNameFmtLib = 1;  // "site namefmt 0"
+inline constexpr int kNameFmtPath = 2; // "site namefmt 1"
+
+class ApplyUi {
+public:
+    virtual ~ApplyUi() = default;
+
+    // Modal message box with one OK button and no icon, captioned "Apply Update".
+    virtual void ShowMessage(const std::string& text) = 0;
+    // Modal message box with the error icon and one OK button, captioned "Error".
+    virtual void ErrorDialog(const std::string& text) = 0;
+
+    // The readme acknowledgement: set once the readme dialog was closed with OK.
+    virtual bool ReadmeAcknowledged() const = 0;
+    // Shows the readme dialog modally and returns its modal result (mrOk or mrCancel).
+    virtual int ShowReadmeModal() = 0;
+
+    // Application-wide hourglass, and back to the default cursor.
+    virtual void SetBusyCursor() = 0;
+    virtual void SetNormalCursor() = 0;
+
+    // The whole main window; a disabled window takes no input, its close box included.
+    virtual void SetWindowEnabled(bool enabled) = 0;
+    virtual void SetControlEnabled(ApplyControl control, bool enabled) = 0;
+
+    virtual std::string FieldText(ApplyField field) const = 0;
+    // Whether "Replace Existing Update " is checked.
+    virtual bool ReplaceChecked() const = 0;
+    // The selected item of the advanced options' name-format group: 0, 1 or 2.
+    virtual int NameFormatIndex() const = 0;
+
+    // The status log.
+    virtual void ClearLog() = 0;
+    // Appends `blankLines` lines of one blank each (none for 0 or less), then `message`.
+    virtual void AddLine(const std::string& message, int blankLines) = 0;
+
+    // Where the package is: the executable's full path and its directory (with a
+    // trailing "/"), and whether a file (not a directory) exists.
+    virtual std::string ExecutablePath() const = 0;
+    virtual std::string ExecutableDirectory() const = 0;
+    virtual bool FileExists(const std::string& path) const = 0;
+};
+
+} // namespace installer

@@ -1,0 +1,33 @@
+#include "installer/apply_update_windows.h"
+
+#include "installer/message_boxes.h"
+#include "installer/program_values.h"
+#include "platform/paths.h"
+
+#include <QApplication>
+
+namespace installer {
+
+void InitializeApplication() {
+    QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+    InstallErrorReport();
+}
+
+ApplyUpdateWindows CreateApplyUpdateWindows(const std::string& executablePath) {
+    ApplyUpdateWindows windows;
+    windows.ApplyUpdateForm = std::make_unique<TApplyUpdateForm>(executablePath);
+    windows.NameFmt = std::make_unique<TNameFmt>(windows.ApplyUpdateForm.get());
+    windows.Readme = std::make_unique<TReadme>(windows.ApplyUpdateForm.get());
+    windows.ApplyUpdateForm->SetDialogs(windows.NameFmt.get(), windows.Readme.get());
+    // The apply procedure is attached here with SetApplyProcedure.
+    return windows;
+}
+
+int RunApplyUpdate() {
+    InitializeApplication();
+    ApplyUpdateWindows windows = CreateApplyUpdateWindows(platform::ExecutablePath());
+    windows.ApplyUpdateForm->show();
+    return QApplication::exec();
+}
+
+} // namespace installer

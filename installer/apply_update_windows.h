@@ -1,0 +1,33 @@
+// Start-up: the application's three windows, created in their fixed order.
+#pragma once
+
+#include "installer/main_window.h"
+#include "installer/name_fmt_dialog.h"
+#include "installer/readme_dialog.h"
+
+#include <memory>
+#include <string>
+
+namespace installer {
+
+// The dialogs belong to the main window's screen but are released before it.
+struct ApplyUpdateWindows {
+    std::unique_ptr<TApplyUpdateForm> ApplyUpdateForm;
+    std::unique_ptr<TNameFmt> NameFmt;
+    std::unique_ptr<TReadme> Readme;
+};
+
+// Sets the application title "Apply Update" and sends errors that leave event handlers
+// to the top-level error report. Needs the application object.
+void InitializeApplication();
+
+// The main window first (its creation handler reads the descriptor beside the executable
+// at `executablePath`), then the advanced options dialog, then the readme dialog, all
+// hidden.
+ApplyUpdateWindows CreateApplyUpdateWindows(const std::string& executablePath);
+
+// The whole program after the application object exists: initialise, create the
+// windows, show the main window and run the event loop until it closes.
+int RunApplyUpdate();
+
+} // namespace installer

@@ -1,0 +1,351 @@
+#include "installer/main_window.h"
+
+#include "installer/message_boxes.h"
+#include "installer/name_fmt_dialog.h"
+#include "installer/readme_dialog.h"
+#include "installer/window_support.h"
+#include "platform/paths.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <utility>
+
+namespace installer {
+namespace {
+
+std::unique_ptr<QLabel> MakeLabel(QWidget* parent, const char* caption, int left, int top,
+                                  int width, int height) {
+    auto label = std::make_unique<QLabel>(QString::fromLatin1(caption), parent);
+    label->setGeometry(left, top, width, height);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+std::unique_ptr<QLineEdit> MakeEdit(QWidget* parent, int top) {
+    auto edit = std::make_unique<QLineEdit>(parent);
+    edit->setGeometry(152, top, 121, 21);
+    return edit;
+}
+
+std::unique_ptr<QPushButton> MakeButton(QWidget* parent, const char* caption, int left) {
+    auto button = std::make_unique<QPushButton>(QString::fromLatin1(caption), parent);
+    button->setGeometry(left, 386, 75, 25);
+    return button;
+}
+
+// Line breaks inside a message become lines of the log; NUL bytes cannot be shown.
+QString LogText(const std::string& message) {
+    std::string clean;
+    clean.reserve(message.size());
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const char c = message[i];
+        if (c == '\0')
+            continue;
+        if (c == '\r') {
+            clean += '\n';
+            if (i + 1 < message.size() && message[i + 1] == '\n')
+                ++i;
+            continue;
+        }
+        clean += c;
+    }
+    return ToQString(clean);
+}
+
+} // namespace
+
+TApplyUpdateForm::TApplyUpdateForm(std::string executablePath)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      executablePath_(std::move(executablePath)) {
+    setFont(WindowFont());
+    setFixedSize(328, 416);
+    CreateControls();
+    FormCreate();
+}
+
+TApplyUpdateForm::~TApplyUpdateForm() = default;
+
+void TApplyUpdateForm::CreateControls() {
+    UpdName = MakeLabel(this, "", 5, 5, 317, 76);
+    QFont bold = WindowFont();
+    bold.setBold(true);
+    bold.setPixelSize(12);
+    UpdName->setFont(bold);
+    UpdName->setWordWrap(true);
+    UpdName->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Label1 = MakeLabel(this, "AS/400 IP Address", 38, 90, 91, 13);
+    Label2 = MakeLabel(this, "User ID", 93, 116, 36, 13);
+    Label3 = MakeLabel(this, "Password", 83, 139, 46, 13);
+    Label7 = MakeLabel(this, "Target library", 68, 163, 61, 13);
+    Label4 = MakeLabel(this, "Status", 9, 212, 30, 13);
+
+    SystemEdt = MakeEdit(this, 86);
+    UserIdEdt = MakeEdit(this, 110);
+    PassEdt = MakeEdit(this, 134);
+    PassEdt->setEchoMode(QLineEdit::Password);
+    PassEdt->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
+    TargetLibEdt = MakeEdit(this, 158);
+
+    Replaceopt = std::make_unique<QCheckBox>(QStringLiteral("Replace Existing Update "), this);
+    Replaceopt->setGeometry(11, 184, 153, 17);
+    Replaceopt->setLayoutDirection(Qt::RightToLeft); // caption left of the box
+
+    ApplyBtn = MakeButton(this, "Apply", 5);
+    ApplyBtn->setDefault(true); // Enter in any edit presses Apply
+    CancelBtn = MakeButton(this, "Close", 247);
+
+    StatusMemo = std::make_unique<QPlainTextEdit>(this);
+    StatusMemo->setGeometry(5, 228, 317, 150);
+    StatusMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    StatusMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    StatusMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    StatusMemo->setTabChangesFocus(true);
+
+    Button1 = MakeButton(this, "Advanced>>>", 166);
+    ReadmeBtn = MakeButton(this, "Readme", 85);
+    ReadmeBtn->setEnabled(false); // until the show handler finds the readme
+
+    QWidget* const order[] = {
+        SystemEdt.get(), UserIdEdt.get(), PassEdt.get(),    TargetLibEdt.get(), Replaceopt.get(),
+        ApplyBtn.get(),  CancelBtn.get(), StatusMemo.get(), Button1.get(),      ReadmeBtn.get()};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+
+    connect(ApplyBtn.get(), &QPushButton::clicked, this, [this] { ApplyBtnClick(); });
+    connect(CancelBtn.get(), &QPushButton::clicked, this,
+            [this] { Guarded([this] { CancelBtnClick(); }); });
+    connect(Button1.get(), &QPushButton::clicked, this,
+            [this] { Guarded([this] { Button1Click(); }); });
+    connect(ReadmeBtn.get(), &QPushButton::clicked, this,
+            [this] { Guarded([this] { ReadmeBtnClick(); }); });
+}
+
+void TApplyUpdateForm::SetDialogs(TNameFmt* nameFmt, TReadme* readme) {
+    nameFmt_ = nameFmt;
+    readme_ = readme;
+    if (readme_ != nullptr)
+        readme_->OnAcknowledge = [this] { readmeAcknowledged_ = true; };
+}
+
+void TApplyUpdateForm::SetApplyProcedure(std::function<void()> procedure) {
+    applyProcedure_ = std::move(procedure);
+}
+
+void TApplyUpdateForm::FormCreate() {
+    values_ = LoadProgramValues(executablePath_);
+    ShowFieldTexts(ReadFieldTexts(*values_.descriptor));
+    setWindowTitle(ToQString(CaptionFor(values_.shownUpdateId)));
+}
+
+void TApplyUpdateForm::ShowFieldTexts(const FieldTexts& texts) {
+    UpdName->setText(ToQString(texts.description));
+    TargetLibEdt->setText(ToQString(texts.targetLibrary));
+    UserIdEdt->setText(ToQString(texts.userId));
+    SystemEdt->setText(ToQString(texts.ipAddress));
+}
+
+void TApplyUpdateForm::FormShow() {
+    const std::string readmePath = platform::ExtractFilePath(executablePath_) + kReadmeName;
+    if (FileExists(readmePath)) {
+        ReadmeBtn->setEnabled(true);
+        if (readme_ != nullptr)
+            readme_->LoadFromFile(readmePath);
+    }
+    readmeAcknowledged_ = false;
+}
+
+void TApplyUpdateForm::FormClose() {
+    values_.descriptor.reset();
+}
+
+void TApplyUpdateForm::ApplyBtnClick() {
+    Guarded([this] {
+        if (applyProcedure_)
+            applyProcedure_();
+    });
+}
+
+void TApplyUpdateForm::CancelBtnClick() {
+    close();
+}
+
+void TApplyUpdateForm::Button1Click() {
+    if (nameFmt_ == nullptr)
+        return;
+    const int remembered = nameFmt_->ItemIndex();
+    if (nameFmt_->exec() != mrOk)
+        nameFmt_->SetItemIndex(remembered);
+}
+
+void TApplyUpdateForm::ReadmeBtnClick() {
+    ShowReadmeModal();
+}
+
+void TApplyUpdateForm::Exit1Click() {
+    close();
+}
+
+void TApplyUpdateForm::Reset1Click() {
+    if (values_.descriptor)
+        ShowFieldTexts(ReadFieldTexts(*values_.descriptor));
+}
+
+void TApplyUpdateForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return; // restored from the task bar, not shown anew
+    CentreWindow(*this, nullptr);
+    Guarded([this] { FormShow(); });
+}
+
+void TApplyUpdateForm::closeEvent(QCloseEvent* event) {
+    // While Apply runs the window is disabled, and that includes its close box.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
+    Guarded([this] { FormClose(); });
+    QDialog::closeEvent(event);
+}
+
+void TApplyUpdateForm::keyPressEvent(QKeyEvent* event) {
+    // Esc is bound to nothing; a dialog would otherwise close (and end the program).
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+std::vector<std::string> TApplyUpdateForm::LogLines() const {
+    // Every line of the log ends with a line break, so the text after the last one is a
+    // line only when something was typed there.
+    const QStringList blocks = StatusMemo->toPlainText().split(QLatin1Char('\n'));
+    std::vector<std::string> lines;
+    for (qsizetype i = 0; i < blocks.size(); ++i) {
+        if (i + 1 == blocks.size() && blocks[i].isEmpty())
+            break;
+        lines.push_back(FromQString(blocks[i]));
+    }
+    return lines;
+}
+
+void TApplyUpdateForm::ShowMessage(const std::string& text) {
+    installer::ShowMessage(text);
+}
+
+void TApplyUpdateForm::ErrorDialog(const std::string& text) {
+    ShowErrorDialog(text);
+}
+
+int TApplyUpdateForm::ShowReadmeModal() {
+    return readme_ != nullptr ? readme_->exec() : mrCancel;
+}
+
+void TApplyUpdateForm::SetBusyCursor() {
+    if (QApplication::overrideCursor() != nullptr)
+        QApplication::changeOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void TApplyUpdateForm::SetNormalCursor() {
+    while (QApplication::overrideCursor() != nullptr)
+        QApplication::restoreOverrideCursor();
+}
+
+void TApplyUpdateForm::SetWindowEnabled(bool enabled) {
+    setEnabled(enabled);
+}
+
+QWidget* TApplyUpdateForm::ControlWidget(ApplyControl control) const {
+    switch (control) {
+    case ApplyControl::SystemEdt:
+        return SystemEdt.get();
+    case ApplyControl::UserIdEdt:
+        return UserIdEdt.get();
+    case ApplyControl::PassEdt:
+        return PassEdt.get();
+    case ApplyControl::TargetLibEdt:
+        return TargetLibEdt.get();
+    case ApplyControl::Replaceopt:
+        return Replaceopt.get();
+    case ApplyControl::ApplyBtn:
+        return ApplyBtn.get();
+    case ApplyControl::CancelBtn:
+        return CancelBtn.get();
+    }
+    return nullptr;
+}
+
+void TApplyUpdateForm::SetControlEnabled(ApplyControl control, bool enabled) {
+    if (QWidget* widget = ControlWidget(control))
+        widget->setEnabled(enabled);
+}
+
+std::string TApplyUpdateForm::FieldText(ApplyField field) const {
+    switch (field) {
+    case ApplyField::SystemEdt:
+        return FromQString(SystemEdt->text());
+    case ApplyField::UserIdEdt:
+        return FromQString(UserIdEdt->text());
+    case ApplyField::PassEdt:
+        return FromQString(PassEdt->text());
+    case ApplyField::TargetLibEdt:
+        return FromQString(TargetLibEdt->text());
+    }
+    return {};
+}
+
+bool TApplyUpdateForm::ReplaceChecked() const {
+    return Replaceopt->isChecked();
+}
+
+int TApplyUpdateForm::NameFormatIndex() const {
+    return nameFmt_ != nullptr ? nameFmt_->ItemIndex() : kNameFmtNoOverride;
+}
+
+void TApplyUpdateForm::ClearLog() {
+    StatusMemo->clear();
+}
+
+void TApplyUpdateForm::AddLine(const std::string& message, int blankLines) {
+    QTextDocument* log = StatusMemo->document();
+    QString text;
+    // Text typed after the last line break is a line of its own; keep it apart.
+    const int characters = log->characterCount();
+    if (characters > 1 && log->characterAt(characters - 2) != QChar::ParagraphSeparator)
+        text += QLatin1Char('\n');
+    for (int i = 0; i < blankLines; ++i)
+        text += QStringLiteral(" \n");
+    text += LogText(message) + QLatin1Char('\n');
+
+    QTextCursor cursor(log);
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+    // The newest line stays in view.
+    StatusMemo->verticalScrollBar()->setValue(StatusMemo->verticalScrollBar()->maximum());
+}
+
+std::string TApplyUpdateForm::ExecutableDirectory() const {
+    return platform::IncludeTrailingPathDelimiter(platform::ExtractFilePath(executablePath_));
+}
+
+bool TApplyUpdateForm::FileExists(const std::string& path) const {
+    return platform::FileExists(path);
+}
+
+} // namespace installer

@@ -1,0 +1,22 @@
+// The installer's message boxes.
+#pragma once
+
+#include <string>
+
+namespace installer {
+
+// Plain message: no icon, one OK button, captioned with the application title.
+void ShowMessage(const std::string& text);
+
+// Error dialog: error icon, one OK button, caption "Error".
+void ShowErrorDialog(const std::string& text);
+
+// Top-level error report: error icon, one OK button, captioned with the application
+// title; "." is appended when the text's last character sorts after ".".
+void ShowErrorReport(const std::string& message);
+
+// Makes the top-level error report the destination of every error that leaves an event
+// handler (window handlers and the socket layer's timer and notification handlers).
+void InstallErrorReport();
+
+} // namespace installer

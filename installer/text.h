@@ -1,0 +1,24 @@
+// Text helpers of the installer. Texts are byte strings; these work on bytes, not locales.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace installer {
+
+// Removes leading and trailing characters with codes 0 to 32.
+std::string Trim(const std::string& text);
+
+// Upper-cases the letters a to z; every other byte stays as it is.
+std::string UpperCase(const std::string& text);
+
+// The lines of a text file: CR LF, LF and a lone CR all end a line, a final line break
+// does not start another line, and NUL bytes (which no text control can show) are dropped.
+std::vector<std::string> TextLines(const std::string& bytes);
+
+// The text of the top-level error report: the message with "." appended when its last
+// character sorts after "." (so texts that end in a line break or punctuation stay as
+// they are).
+std::string ErrorReportText(const std::string& message);
+
+} // namespace installer

@@ -1,0 +1,38 @@
+// Small pieces every window of the installer shares: text conversion, the common font,
+// centring, and the guard that keeps errors from crossing the toolkit's event dispatch.
+#pragma once
+
+#include "platform/application_exception.h"
+
+#include <QFont>
+#include <QString>
+
+#include <exception>
+#include <string>
+
+class QWidget;
+
+namespace installer {
+
+// The installer's texts are bytes; the windows show them as Latin-1 so that every byte
+// survives the round trip through a control.
+QString ToQString(const std::string& text);
+std::string FromQString(const QString& text);
+
+// "MS Sans Serif" at 8 points (11 pixels); the toolkit substitutes its nearest font.
+QFont WindowFont();
+
+// Moves a window so that its centre is the centre of `over` (the screen when null).
+void CentreWindow(QWidget& window, const QWidget* over);
+
+// Runs an event handler; an error that leaves it goes to the top-level error report
+// instead of unwinding through the toolkit, and the program keeps running.
+template <class Handler> void Guarded(Handler&& handler) noexcept {
+    try {
+        handler();
+    } catch (...) {
+        platform::HandleException(std::current_exception());
+    }
+}
+
+} // namespace installer

@@ -1,0 +1,34 @@
+// Where the running program lives, where per-machine settings live, and the few questions
+// the installer asks of the file system.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Full path of the running executable, following symbolic links to the real file.
+std::string ExecutablePath();
+
+// Directory part of a path: everything up to and including the last "/" (empty when the
+// path has none).
+std::string ExtractFilePath(const std::string& path);
+
+// The directory with a trailing "/" (an empty text stays empty).
+std::string IncludeTrailingPathDelimiter(const std::string& directory);
+
+// Directory of the running executable, with a trailing "/".
+std::string ExecutableDirectory();
+
+// True only for something that exists and is not a directory.
+bool FileExists(const std::string& path);
+
+// Whole contents of a file as bytes; raises EFOpenError when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
+
+// The per-user configuration directory where profile files named without a path are kept
+// (usually ~/.config). Tests point it elsewhere so they never touch the real one; an empty
+// text restores the default.
+std::string SettingsDirectory();
+void SetSettingsDirectory(std::string directory);
+
+} // namespace platform
