@@ -21,7 +21,7 @@ public:
 
     // Starts looking up `name`; a lookup still running is cancelled first. On completion the
     // first IPv4 address is written to `result` (at most `size` bytes) and `message` is
-    // posted to `window`. Both must outlive the lookup or this object.
+    // sent to `window`. Both must outlive the lookup or this object.
     void Start(const std::string& name, MessageWindow* window, unsigned message, char* result,
                std::size_t size);
     void Cancel();

@@ -36,6 +36,18 @@ struct SocketAddressV4 {
     std::uint16_t port = 0;
 };
 
+// What the socket library start-up reports about the socket layer underneath.
+struct SocketLibraryInfo {
+    std::uint16_t version = 0;     // low byte major, high byte minor
+    std::uint16_t highVersion = 0; // the same form
+    std::string description;
+    std::string systemStatus;
+    int maxSockets = 0;
+    int maxUdpDatagram = 0;
+};
+SocketLibraryInfo SocketStartup();
+void SocketCleanup();
+
 // A new IPv4 stream socket (TCP). Blocking until registered with AsyncSelect.
 SocketHandle SocketCreate();
 // SO_LINGER with the given switch and time in seconds.

@@ -38,9 +38,8 @@ inline int SelectError(std::intptr_t lParam) {
     return static_cast<int>((lParam >> 16) & 0xFFFF);
 }
 
-// The hidden window of an object: messages posted to it are handed to its handler on the
-// main thread, one per pass of the event pump at the earliest, never from inside the call
-// that posted them. Messages still queued when the window is destroyed are dropped.
+// The hidden window of an object: its handler receives the messages on the main thread,
+// during a pass of the event pump.
 class MessageWindow {
 public:
     using Handler = std::function<void(WindowMessage&)>;
@@ -50,7 +49,13 @@ public:
     MessageWindow(const MessageWindow&) = delete;
     MessageWindow& operator=(const MessageWindow&) = delete;
 
+    // Queues a message; it is handled in a later pass of the pump, never inside this call.
+    // Messages still queued when the window is destroyed are dropped.
     void Post(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+    // Hands a message to the handler now (the caller is itself an event being handled).
+    void Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+    // Whether the window still exists (a handler may have destroyed it meanwhile).
+    static bool Alive(const MessageWindow* window);
 
 private:
     struct Impl;

@@ -139,9 +139,14 @@ protected:
     void InitWinsock();
     void ResolveRemoteHost();
 
-    // One pass of the pump, then block in the dispatcher until the next event (bounded):
-    // every flag a wait polls is set by an event handler.
+    // Blocks in the dispatcher until the next event (bounded), then runs one pass of the
+    // pump: every flag a wait polls is set by an event handler, and new data, writability
+    // and connections are events too, so nothing is polled in a loop.
     void PumpAndWait();
+    // FSocket as a platform handle.
+    platform::SocketHandle Handle() const {
+        return FSocket == kInvalidSocket ? platform::kNoSocket : FSocket;
+    }
     // Opens a fresh socket registered for notifications; the handle or kInvalidSocket.
     TSocket OpenRegisteredSocket(bool withLinger);
 

@@ -1,0 +1,293 @@
+#include "platform/socket_api.h"
+
+#include "platform/socket_notifier_hooks.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+thread_local int lastError = 0;
+
+int Fail(int error) {
+    lastError = error;
+    return -1;
+}
+
+int FailFromErrno() {
+    return Fail(WsaErrorFromErrno(errno));
+}
+
+sockaddr_in ToSockaddr(const SocketAddressV4& address) {
+    sockaddr_in result{};
+    result.sin_family = AF_INET;
+    result.sin_port = htons(address.port);
+    result.sin_addr.s_addr = address.address;
+    return result;
+}
+
+SocketAddressV4 FromSockaddr(const sockaddr_in& address) {
+    return SocketAddressV4{address.sin_addr.s_addr, ntohs(address.sin_port)};
+}
+
+// Failures that a non-blocking connect reports through its notification on the reference
+// platform rather than from the call itself.
+bool ReportedAsynchronously(int error) {
+    return error == ECONNREFUSED || error == ETIMEDOUT || error == ENETUNREACH ||
+           error == EHOSTUNREACH || error == ECONNRESET;
+}
+
+} // namespace
+
+int WsaErrorFromErrno(int error) {
+    switch (error) {
+    case 0:
+        return 0;
+    case EINTR:
+        return 10004;
+    case EBADF:
+        return 10009;
+    case EACCES:
+    case EPERM:
+        return 10013;
+    case EFAULT:
+        return 10014;
+    case EINVAL:
+        return 10022;
+    case EMFILE:
+    case ENFILE:
+        return 10024;
+#if EAGAIN != EWOULDBLOCK
+    case EAGAIN:
+#endif
+    case EWOULDBLOCK:
+    case EINPROGRESS:
+        // A non-blocking socket reports work in progress as "would block".
+        return kWsaEWouldBlock;
+    case EALREADY:
+        return 10037;
+    case ENOTSOCK:
+        return 10038;
+    case EDESTADDRREQ:
+        return 10039;
+    case EMSGSIZE:
+        return 10040;
+    case EPROTOTYPE:
+        return 10041;
+    case ENOPROTOOPT:
+        return 10042;
+    case EPROTONOSUPPORT:
+        return 10043;
+    case ESOCKTNOSUPPORT:
+        return 10044;
+    case EOPNOTSUPP:
+        return 10045;
+    case EPFNOSUPPORT:
+        return 10046;
+    case EAFNOSUPPORT:
+        return 10047;
+    case EADDRINUSE:
+        return 10048;
+    case EADDRNOTAVAIL:
+        return 10049;
+    case ENETDOWN:
+        return 10050;
+    case ENETUNREACH:
+        return 10051;
+    case ENETRESET:
+        return 10052;
+    case ECONNABORTED:
+        return 10053;
+    case ECONNRESET:
+    case EPIPE:
+        return 10054;
+    case ENOBUFS:
+    case ENOMEM:
+        return 10055;
+    case EISCONN:
+        return 10056;
+    case ENOTCONN:
+        return kWsaENotConnected;
+    case ESHUTDOWN:
+        return 10058;
+    case ETOOMANYREFS:
+        return 10059;
+    case ETIMEDOUT:
+        return kWsaETimedOut;
+    case ECONNREFUSED:
+        return kWsaEConnectionRefused;
+    case ELOOP:
+        return 10062;
+    case ENAMETOOLONG:
+        return 10063;
+    case EHOSTDOWN:
+        return 10064;
+    case EHOSTUNREACH:
+        return 10065;
+    case ENOTEMPTY:
+        return 10066;
+    case EUSERS:
+        return 10068;
+    case EDQUOT:
+        return 10069;
+    case ESTALE:
+        return 10070;
+    case EREMOTE:
+        return 10071;
+    default:
+        // Anything else is still a failure the caller must not tolerate.
+        return kWsaEInvalid;
+    }
+}
+
+SocketLibraryInfo SocketStartup() {
+    SocketLibraryInfo info;
+    info.version = 0x0101; // 1.1, the version the socket layer asks for
+    info.highVersion = 0x0101;
+    info.description = "POSIX sockets with emulated asynchronous notifications";
+    info.systemStatus = "Running";
+    rlimit files{};
+    const rlim_t limit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
+    // The reference library reports this in 16 bits.
+    info.maxSockets = static_cast<int>(limit > 65535 ? 65535 : limit);
+    info.maxUdpDatagram = 65507; // largest IPv4 UDP payload
+    return info;
+}
+
+void SocketCleanup() {
+    // Nothing to shut down: POSIX sockets need no library start-up.
+}
+
+SocketHandle SocketCreate() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0)
+        return FailFromErrno();
+    return fd;
+}
+
+int SocketSetLinger(SocketHandle socket, bool on, int seconds) {
+    const linger value{on ? 1 : 0, seconds};
+    if (::setsockopt(socket, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0)
+        return FailFromErrno();
+    return 0;
+}
+
+int SocketConnect(SocketHandle socket, const SocketAddressV4& remote) {
+    const sockaddr_in address = ToSockaddr(remote);
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        if (detail::NotifyConnectStarted(socket, 0))
+            return Fail(kWsaEWouldBlock);
+        return 0;
+    }
+    const int error = errno;
+    if (error == EINPROGRESS || error == EINTR) {
+        detail::NotifyConnectStarted(socket, 0);
+        return Fail(kWsaEWouldBlock);
+    }
+    if (ReportedAsynchronously(error) &&
+        detail::NotifyConnectStarted(socket, WsaErrorFromErrno(error)))
+        return Fail(kWsaEWouldBlock);
+    return Fail(WsaErrorFromErrno(error));
+}
+
+int SocketSend(SocketHandle socket, const void* data, int length) {
+    if (length < 0)
+        return Fail(kWsaEInvalid);
+    // MSG_NOSIGNAL: a peer that went away is an error to report, not a signal that ends
+    // the program.
+    const ssize_t sent = ::send(socket, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    if (sent < 0)
+        return FailFromErrno();
+    return static_cast<int>(sent);
+}
+
+int SocketRecv(SocketHandle socket, void* buffer, int length, bool peek) {
+    if (length < 0)
+        return Fail(kWsaEInvalid);
+    const int flags = (peek ? MSG_PEEK : 0) | (detail::IsRegistered(socket) ? MSG_DONTWAIT : 0);
+    const ssize_t received = ::recv(socket, buffer, static_cast<std::size_t>(length), flags);
+    const int error = errno;
+    detail::NotifyReadCalled(socket);
+    if (received < 0)
+        return Fail(WsaErrorFromErrno(error));
+    return static_cast<int>(received);
+}
+
+int SocketBind(SocketHandle socket, const SocketAddressV4& local) {
+    const sockaddr_in address = ToSockaddr(local);
+    if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return FailFromErrno();
+    return 0;
+}
+
+int SocketListen(SocketHandle socket, int backlog) {
+    if (::listen(socket, backlog) != 0)
+        return FailFromErrno();
+    detail::NotifyListening(socket);
+    return 0;
+}
+
+SocketHandle SocketAccept(SocketHandle socket, SocketAddressV4* peer) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    const int fd = ::accept4(socket, reinterpret_cast<sockaddr*>(&address), &length,
+                             SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int error = errno;
+    detail::NotifyAcceptCalled(socket);
+    if (fd < 0)
+        return Fail(WsaErrorFromErrno(error));
+    if (peer != nullptr)
+        *peer = FromSockaddr(address);
+    return fd;
+}
+
+int SocketLocalName(SocketHandle socket, SocketAddressV4* local) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return FailFromErrno();
+    if (local != nullptr)
+        *local = FromSockaddr(address);
+    return 0;
+}
+
+int SocketClose(SocketHandle socket) {
+    if (socket < 0)
+        return Fail(kWsaENotSocket);
+    detail::NotifyClosing(socket);
+    if (::close(socket) != 0)
+        return FailFromErrno();
+    return 0;
+}
+
+int SocketLastError() {
+    return lastError;
+}
+
+namespace detail {
+void SetLastSocketError(int error) {
+    lastError = error;
+}
+} // namespace detail
+
+std::uint32_t InetAddr(const std::string& text) {
+    if (text.find('\0') != std::string::npos)
+        return kInaddrNone;
+    return ::inet_addr(text.c_str());
+}
+
+std::string InetNtoa(std::uint32_t address) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr value{};
+    value.s_addr = address;
+    ::inet_ntop(AF_INET, &value, text, sizeof text);
+    return text;
+}
+
+} // namespace platform

@@ -1,0 +1,336 @@
+// Construction, the socket library's start-up, host resolution, connection, closing,
+// cancel and time-out, the notification handler and status reports.
+#include "socket/psock.h"
+
+#include "platform/event_pump.h"
+#include "platform/host_lookup.h"
+
+#include <cstring>
+
+namespace {
+
+int gWinsockUsers = 0;
+
+// Upper bound of one blocking wait in the dispatcher. Every flag a wait polls is set by an
+// event that also ends the block, so this only bounds a missed wake-up.
+constexpr int kWaitBoundMs = 50;
+
+std::string VersionText(std::uint16_t version) {
+    return std::to_string(version >> 8) + "." + std::to_string(version & 0xFF);
+}
+
+} // namespace
+
+int TPowersock::WinsockUsers() {
+    return gWinsockUsers;
+}
+
+TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
+    StatusMessage(8, "Create");
+    FSockWindow = std::make_unique<platform::MessageWindow>(
+        [this](TMessage& Msg) { HandleSocketMessage(Msg); });
+    Proxy.clear();
+    FHostEntBuf = std::make_unique<std::array<char, 1024>>();
+    FLookup = std::make_unique<platform::HostLookup>();
+    FTimer = std::make_unique<TThreadTimer>(this);
+    FTimer->SetEnabled(false);
+    FTimer->SetOnTimer([this](TObject* Sender) { TimerFired(Sender); });
+    TimeOut = 0;
+    WinsockInfo.clear();
+    FCanceled = false;
+    FShuttingDown = false;
+    Connected = false;
+    // A failure here ends the construction; the members built so far free themselves and
+    // InitWinsock has already given its count back.
+    InitWinsock();
+}
+
+TPowersock::~TPowersock() {
+    BeginDestruction();
+    StatusMessage(8, "Destroy");
+    try {
+        Abort();
+        Cancel();
+    } catch (...) {
+    }
+    FLookup.reset();
+    WinsockInfo.clear();
+    FTimer.reset();
+    FHostEntBuf.reset();
+    FSockWindow.reset();
+    FShuttingDown = true;
+    try {
+        RequestCloseSocket();
+    } catch (...) {
+        // Nothing may leave a destructor; the handle is gone with the process at worst.
+    }
+    if (FCountedUser && --gWinsockUsers == 0)
+        platform::SocketCleanup();
+}
+
+TSocket TPowersock::OpenRegisteredSocket(bool withLinger) {
+    platform::SocketHandle handle = platform::SocketCreate();
+    if (handle == platform::kNoSocket)
+        return kInvalidSocket;
+    if (handle >= kInvalidSocket) {
+        // Handles are kept in 16 bits; one that does not fit counts as not created.
+        platform::SocketClose(handle);
+        return kInvalidSocket;
+    }
+    if (withLinger)
+        platform::SocketSetLinger(handle, true, 0);
+    platform::AsyncSelect(handle, FSockWindow.get(), kSocketMessage, kSocketEvents);
+    return static_cast<TSocket>(handle);
+}
+
+void TPowersock::InitWinsock() {
+    StatusMessage(8, "Initializing Winsock");
+    if (++gWinsockUsers == 1) {
+        const platform::SocketLibraryInfo info = platform::SocketStartup();
+        WinsockInfo.push_back("Version= " + VersionText(info.version));
+        WinsockInfo.push_back("High Version= " + VersionText(info.highVersion));
+        WinsockInfo.push_back("Description= " + info.description.substr(0, 257));
+        WinsockInfo.push_back("System= " + info.systemStatus.substr(0, 129));
+        WinsockInfo.push_back("Max Sockets= " + std::to_string(info.maxSockets));
+        WinsockInfo.push_back("Max Udp pack size= " + std::to_string(info.maxUdpDatagram));
+    }
+    FCountedUser = true;
+    try {
+        FSocket = OpenRegisteredSocket(true);
+        if (FSocket == kInvalidSocket) {
+            std::string msg;
+            CheckSocketError(platform::kWsaEWouldBlock, msg);
+            throw ESockError("no socket");
+        }
+    } catch (...) {
+        FCountedUser = false;
+        if (--gWinsockUsers == 0)
+            platform::SocketCleanup();
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+}
+
+void TPowersock::StatusMessage(std::uint8_t Level, const std::string& Text) {
+    if (Level > ReportLevel)
+        return;
+    try {
+        Status = Text;
+        if (!Destroying() && OnStatus)
+            OnStatus(this, Status);
+    } catch (...) {
+        // A status report must never change the outcome of the operation that made it.
+    }
+}
+
+void TPowersock::PumpAndWait() {
+    platform::WaitForEvents(kWaitBoundMs);
+    platform::ProcessMessages();
+}
+
+void TPowersock::ResolveRemoteHost() {
+    StatusMessage(8, "Resolve Host");
+    const std::string& source = Proxy.empty() ? Host : Proxy;
+    // The name is a zero-terminated string in FBuffer: cut at a NUL and at the buffer's size.
+    const std::size_t length = std::min(std::strlen(source.c_str()), kBufferSize);
+    std::memcpy(FBuffer.data(), source.data(), length);
+    FBuffer[length] = '\0';
+    const std::string name(FBuffer.data(), length);
+
+    FSockAddr.address = platform::InetAddr(name);
+    if (FSockAddr.address != platform::kInaddrNone)
+        return;
+    FSockAddr.address = 0;
+    TimerOn();
+    FAsyncDone = false;
+    FLookup->Start(name, FSockWindow.get(), kLookupMessage, FHostEntBuf->data(),
+                   FHostEntBuf->size());
+    do {
+        PumpAndWait();
+    } while (!FAsyncDone && !FTimedOut && !FCanceled);
+    TimerOff();
+    if (FTimedOut || FCanceled)
+        FLookup->Cancel(); // its late completion must not touch the flags of a later wait
+    if (FTimedOut)
+        throw ESockError("Host Lookup Timed Out");
+    if (FCanceled)
+        throw ESockError("Host Lookup Canceled");
+    if (!FLastEventOk)
+        throw ESockError("Host Lookup Failed");
+    std::memcpy(&FSockAddr.address, FHostEntBuf->data(), 4);
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+void TPowersock::Connect() {
+    StatusMessage(8, "Connecting");
+    FCanceled = false;
+    if (Connected)
+        throw ESockError("Already connected");
+
+    for (int retries = 0;; ++retries) {
+        try {
+            ResolveRemoteHost();
+        } catch (const ESockError& e) {
+            if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled")
+                throw;
+            // A failed lookup is handled below like any unresolved host.
+        }
+        if (FSockAddr.address != 0)
+            break;
+        if (retries > 0 || !OnInvalidHost)
+            throw ESockError("Null Remote Address");
+        bool Handled = false;
+        OnInvalidHost(Handled);
+        if (!Handled)
+            throw ESockError("Null Remote Address");
+    }
+
+    FSockAddr.port = static_cast<std::uint16_t>((Proxy.empty() ? Port : ProxyPort) & 0xFFFF);
+    FAsyncDone = false;
+    FLastEventOk = true;
+    if (platform::SocketConnect(Handle(), FSockAddr) != 0) {
+        std::string msg;
+        CheckSocketError(platform::kWsaEWouldBlock, msg);
+    }
+    TimerOn();
+    do {
+        PumpAndWait();
+    } while (!Connected && !FTimedOut && !FCanceled && FLastEventOk);
+    TimerOff();
+    if (!FTimedOut && !FCanceled && FLastEventOk)
+        return;
+    if (OnConnectionFailed)
+        OnConnectionFailed(this);
+    if (FTimedOut)
+        throw ESockError("Connection Timed out");
+    if (FCanceled)
+        throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed");
+}
+
+void TPowersock::Disconnect() {
+    StatusMessage(8, "Disconnecting");
+    RequestCloseSocket();
+}
+
+void TPowersock::RequestCloseSocket() {
+    StatusMessage(4, "Request Close Socket");
+    Connected = false;
+    if (FSocket == kInvalidSocket)
+        return;
+    if (platform::SocketClose(Handle()) != 0) {
+        std::string msg;
+        CheckSocketError(platform::kWsaEWouldBlock, msg);
+        return;
+    }
+    // The handle is gone; never close it a second time.
+    FSocket = kInvalidSocket;
+    // The object always holds a usable socket afterwards, even when the handler fails.
+    auto reopen = [this] {
+        if (!FShuttingDown)
+            FSocket = OpenRegisteredSocket(false);
+    };
+    try {
+        if (!Destroying() && OnDisconnect)
+            OnDisconnect(this);
+    } catch (...) {
+        reopen();
+        throw;
+    }
+    reopen();
+}
+
+void TPowersock::CheckConnection() {
+    StatusMessage(8, "Checking Connection");
+    bool offered = false;
+    while (!Connected) {
+        if (offered || !OnConnectionRequired)
+            throw platform::Exception("Not Connected");
+        offered = true;
+        bool Handled = false;
+        OnConnectionRequired(Handled);
+        if (!Handled)
+            throw platform::Exception("Not Connected");
+    }
+}
+
+void TPowersock::Cancel() {
+    StatusMessage(8, "Canceling");
+    FCanceled = true;
+}
+
+void TPowersock::Abort() {
+    StatusMessage(8, "Abort");
+    Cancel();
+}
+
+void TPowersock::TimerOn() {
+    StatusMessage(8, "Timer On");
+    FTimedOut = false;
+    if (TimeOut < 0)
+        throw platform::Exception("Range check error");
+    FTimer->SetInterval(static_cast<std::uint32_t>(TimeOut));
+    FTimer->SetEnabled(true);
+}
+
+void TPowersock::TimerOff() {
+    StatusMessage(8, "Timer Off");
+    FTimer->SetEnabled(false);
+}
+
+void TPowersock::TimerFired(TObject* /*Sender*/) {
+    StatusMessage(8, "Timer Triggered");
+    TimerOff();
+    FTimedOut = true;
+    FAsyncDone = true;
+    Abort();
+}
+
+void TPowersock::HandleSocketMessage(TMessage& Msg) {
+    // Runs as an event of the dispatcher: nothing may leave it.
+    try {
+        FLastEventOk = platform::SelectError(Msg.LParam) == 0;
+        const int event = platform::SelectEvent(Msg.LParam);
+        if (Msg.Msg == kSocketMessage) {
+            switch (event) {
+            case platform::kFdRead:
+                try {
+                    if (FOnReadReady)
+                        FOnReadReady(this);
+                } catch (...) {
+                }
+                break;
+            case platform::kFdAccept:
+                Connected = true;
+                if (FOnAcceptReady)
+                    FOnAcceptReady(this);
+                break;
+            case platform::kFdConnect:
+                if (FLastEventOk) {
+                    Connected = true;
+                    if (OnConnect)
+                        OnConnect(this);
+                }
+                break;
+            case platform::kFdClose:
+                // While data waits the close is not acted on: the reader gets the data first.
+                if (!DataAvailable())
+                    RequestCloseSocket();
+                break;
+            default:
+                break;
+            }
+        } else if (Msg.Msg == kLookupMessage) {
+            FAsyncDone = true;
+            if (event == platform::kFdAccept) {
+                // The incoming connection of a listener: a connection, not a disconnection,
+                // so the accept hook is what is told.
+                Connected = true;
+                if (!Destroying() && FOnAcceptReady)
+                    FOnAcceptReady(this);
+            }
+        }
+    } catch (...) {
+    }
+    Msg.Result = 0;
+}

@@ -1,0 +1,59 @@
+// The listener of an active-mode data connection: listen on a port the system chooses, tell
+// the PORT argument, accept the one incoming connection.
+#include "socket/psock.h"
+
+#include <algorithm>
+
+std::string TPowersock::GetLocalAddress() {
+    platform::SocketAddressV4 local;
+    platform::SocketLocalName(Handle(), &local);
+    std::string text = platform::InetNtoa(local.address);
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
+}
+
+std::string TPowersock::GetPortString() {
+    platform::SocketAddressV4 local;
+    platform::SocketLocalName(Handle(), &local);
+    return "," + std::to_string(local.port >> 8) + "," + std::to_string(local.port & 0xFF);
+}
+
+void TPowersock::Listen(bool SyncAccept) {
+    StatusMessage(8, "Listening");
+    FSockAddr.address = platform::InetAddr("0.0.0.0");
+    FSockAddr.port = static_cast<std::uint16_t>(Port & 0xFFFF);
+    FAsyncDone = false;
+    // Failures of bind and listen show as an accept notification that never comes.
+    platform::SocketBind(Handle(), FSockAddr);
+    platform::AsyncSelect(Handle(), FSockWindow.get(), SyncAccept ? kLookupMessage : kSocketMessage,
+                          platform::kFdAccept);
+    platform::SocketListen(Handle(), 1);
+}
+
+TSocket TPowersock::Accept() {
+    StatusMessage(4, "Accepting");
+    while (!FAsyncDone && !FCanceled)
+        PumpAndWait();
+    if (FCanceled)
+        throw ESockError("Accepting Canceled");
+    if (!FLastEventOk)
+        throw ESockError("Error creating Data Connection");
+    platform::SocketAddressV4 peer;
+    const platform::SocketHandle accepted = platform::SocketAccept(Handle(), &peer);
+    if (accepted == platform::kNoSocket || accepted >= kInvalidSocket) {
+        // No usable connection after all (or a handle beyond 16 bits): a failed data
+        // connection, not a handle of 65535 that every later call would trip over.
+        if (accepted != platform::kNoSocket)
+            platform::SocketClose(accepted);
+        throw ESockError("Error creating Data Connection");
+    }
+    platform::AsyncSelect(accepted, FSockWindow.get(), kSocketMessage, kSocketEvents);
+    FSockAddr = peer;
+    if (FCanceled) {
+        // Nothing will use the connection: close it rather than leak the handle.
+        platform::SocketClose(accepted);
+        FCanceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    return static_cast<TSocket>(accepted);
+}

@@ -1,0 +1,247 @@
+// Byte and line I/O over the connected socket. Reading peeks first and then removes exactly
+// what it takes, so the socket's own receive queue is the only receive buffer.
+#include "socket/psock.h"
+
+#include "platform/event_pump.h"
+#include "platform/file_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// Reply numbers are 16-bit signed; larger numbers stay at the largest one.
+constexpr long long kLargestReplyNumber = std::numeric_limits<std::int16_t>::max();
+constexpr std::size_t kReplyDigits = 10;
+
+// Disarms the time-out however the guarded steps end.
+class TimerGuard {
+public:
+    explicit TimerGuard(TPowersock& socket) : socket_(socket) {}
+    ~TimerGuard() {
+        try {
+            socket_.TimerOff();
+        } catch (...) {
+        }
+    }
+    TimerGuard(const TimerGuard&) = delete;
+    TimerGuard& operator=(const TimerGuard&) = delete;
+
+private:
+    TPowersock& socket_;
+};
+
+} // namespace
+
+void TPowersock::SendBuffer(const char* Value, std::uint16_t BufLen) {
+    StatusMessage(4, "Sending Buffer");
+    TimerOn();
+    {
+        TimerGuard guard(*this);
+        if (!FCanceled) {
+            const std::size_t length = BufLen != 0 ? BufLen : std::strlen(Value);
+            std::size_t remaining = length;
+            while (remaining > 0 && !FCanceled) {
+                const int sent = platform::SocketSend(Handle(), Value + (length - remaining),
+                                                      static_cast<int>(remaining));
+                if (sent == 0)
+                    break;
+                if (sent > 0) {
+                    remaining -= static_cast<std::size_t>(sent);
+                    continue;
+                }
+                std::string msg;
+                CheckSocketError(platform::kWsaEWouldBlock, msg);
+                // The peer is not reading: wait for room (or a cancel, or the time-out)
+                // instead of retrying at once.
+                PumpAndWait();
+            }
+        }
+    }
+    if (FCanceled) {
+        FCanceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TPowersock::Write(const std::string& Str) {
+    StatusMessage(8, "Write");
+    // The text is a zero-terminated string: it ends at its first NUL. A text longer than
+    // one send's 16-bit length goes out in pieces.
+    const std::size_t length = std::strlen(Str.c_str());
+    constexpr std::size_t kPiece = std::numeric_limits<std::uint16_t>::max();
+    std::size_t offset = 0;
+    do {
+        const std::size_t piece = std::min(length - offset, kPiece);
+        std::memcpy(FBuffer.data(), Str.data() + offset, piece);
+        FBuffer[piece] = '\0';
+        SendBuffer(FBuffer.data(), static_cast<std::uint16_t>(piece));
+        offset += piece;
+    } while (offset < length);
+}
+
+void TPowersock::Writeln(const std::string& Str) {
+    StatusMessage(8, "Writeln");
+    Write(Str + "\r\n");
+}
+
+std::string TPowersock::Read(std::uint16_t Value) {
+    StatusMessage(8, "Read( " + std::to_string(Value) + " )");
+    std::size_t count = Value;
+    if (count == 0) {
+        const int waiting = platform::SocketRecv(Handle(), FBuffer.data(), kBufferSize, true);
+        if (waiting < 0) {
+            std::string msg;
+            CheckSocketError(platform::kWsaEWouldBlock, msg);
+            return {};
+        }
+        count = static_cast<std::size_t>(waiting);
+    } else {
+        do {
+            const int waiting = platform::SocketRecv(Handle(), FBuffer.data(), kBufferSize, true);
+            if (waiting >= 0 && static_cast<std::size_t>(waiting) >= count)
+                break;
+            if (waiting == 0)
+                return {}; // the peer closed
+            if (waiting < 0) {
+                std::string msg;
+                CheckSocketError(platform::kWsaEWouldBlock, msg);
+            }
+            PumpAndWait();
+        } while (!FCanceled);
+    }
+    if (FCanceled) {
+        FCanceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (count == 0)
+        return {};
+    std::string result(count, '\0');
+    const int received =
+        platform::SocketRecv(Handle(), result.data(), static_cast<int>(count), false);
+    result.resize(received > 0 ? static_cast<std::size_t>(received) : 0);
+    return result;
+}
+
+std::string TPowersock::ReadLn() {
+    StatusMessage(8, "ReadLn");
+    TimerOn();
+    TimerGuard guard(*this);
+    std::string result;
+    std::size_t taken = 0; // bytes of this line already moved into the result
+    std::size_t lineEnd = 0;
+    bool found = false;
+    do {
+        // FBuffer mirrors the line from its start; a line that does not fit is refused
+        // rather than peeked beyond the buffer.
+        if (taken >= kBufferSize)
+            throw ESockError("Line too long");
+        const int peeked = platform::SocketRecv(Handle(), FBuffer.data() + taken,
+                                                static_cast<int>(kBufferSize - taken), true);
+        if (peeked == 0)
+            return {}; // the peer closed: a partial line is dropped
+        if (peeked < 0) {
+            LastErrorNo = platform::SocketLastError();
+            if (LastErrorNo == platform::kWsaENotConnected)
+                return {};
+            std::string msg;
+            CheckSocketError(platform::kWsaEWouldBlock, msg);
+        } else {
+            const std::size_t valid = taken + static_cast<std::size_t>(peeked);
+            // The bytes before `taken` were searched in earlier passes.
+            const char* lf =
+                static_cast<const char*>(std::memchr(FBuffer.data() + taken, '\n', valid - taken));
+            if (lf != nullptr) {
+                lineEnd = static_cast<std::size_t>(lf - FBuffer.data());
+                found = true;
+                break;
+            }
+            result.resize(valid);
+            const int received =
+                platform::SocketRecv(Handle(), result.data() + taken, peeked, false);
+            taken += received > 0 ? static_cast<std::size_t>(received) : 0;
+            result.resize(taken);
+        }
+        PumpAndWait();
+    } while (!FCanceled);
+    if (FCanceled) {
+        FCanceled = false;
+        throw EAbortError("Socket readln aborted");
+    }
+    if (found) {
+        result.resize(lineEnd + 1);
+        const int received = platform::SocketRecv(Handle(), result.data() + taken,
+                                                  static_cast<int>(lineEnd + 1 - taken), false);
+        result.resize(taken + (received > 0 ? static_cast<std::size_t>(received) : 0));
+    }
+    return result;
+}
+
+std::string TPowersock::Transaction(const std::string& CommandString) {
+    StatusMessage(8, "Transaction");
+    ReplyNumber = 0;
+    Writeln(CommandString);
+    TransactionReply = ReadLn();
+    if (!TransactionReply.empty()) {
+        StatusMessage(1, TransactionReply);
+        long long number = 0;
+        std::size_t digits = 0;
+        while (digits < kReplyDigits && digits < TransactionReply.size() &&
+               TransactionReply[digits] >= '0' && TransactionReply[digits] <= '9') {
+            number = number * 10 + (TransactionReply[digits] - '0');
+            ++digits;
+        }
+        if (digits > 0)
+            ReplyNumber = static_cast<std::int16_t>(std::min(number, kLargestReplyNumber));
+    }
+    return TransactionReply;
+}
+
+void TPowersock::SendFile(const std::string& Filename) {
+    StatusMessage(8, "SendFile");
+    platform::FileReader file(Filename);
+    do {
+        if (!FCanceled) {
+            const std::size_t block = file.Read(FBuffer.data(), kBufferSize);
+            if (block == 0)
+                break; // the file ended early (it shrank while being sent)
+            std::size_t rest = block;
+            while (rest > 0 && !FCanceled) {
+                const int sent = platform::SocketSend(Handle(), FBuffer.data() + (block - rest),
+                                                      static_cast<int>(rest));
+                if (sent == 0)
+                    break;
+                if (sent < 0) {
+                    std::string msg;
+                    CheckSocketError(platform::kWsaEWouldBlock, msg);
+                    PumpAndWait(); // no room: wait for it instead of retrying at once
+                    continue;
+                }
+                BytesSent += sent;
+                rest -= static_cast<std::size_t>(sent);
+                if (OnPacketSent)
+                    OnPacketSent(this);
+                platform::ProcessMessages();
+            }
+        }
+    } while (file.Position() < file.Size() && !FCanceled);
+    if (FCanceled) {
+        FCanceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+bool TPowersock::DataAvailable() {
+    StatusMessage(8, "Data Available");
+    // Peeks into a byte of its own: FBuffer may hold the line that ReadLn is assembling
+    // when a close notification asks this during ReadLn's wait.
+    char probe = 0;
+    return platform::SocketRecv(Handle(), &probe, 1, true) >= 1;
+}
+
+void TPowersock::ClearInput() {
+    StatusMessage(8, "Clearing Input");
+    static thread_local std::array<char, kBufferSize> scratch;
+    platform::SocketRecv(Handle(), scratch.data(), static_cast<int>(scratch.size()), false);
+}
