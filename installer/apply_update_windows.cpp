@@ -13,6 +13,14 @@ void InitializeApplication() {
     InstallErrorReport();
 }
 
+ApplyUpdateWindows::~ApplyUpdateWindows() {
+    if (ApplyUpdateForm)
+        ApplyUpdateForm->SetDialogs(nullptr, nullptr);
+    Readme.reset();
+    NameFmt.reset();
+    ApplyUpdateForm.reset();
+}
+
 ApplyUpdateWindows CreateApplyUpdateWindows(const std::string& executablePath) {
     ApplyUpdateWindows windows;
     windows.ApplyUpdateForm = std::make_unique<TApplyUpdateForm>(executablePath);

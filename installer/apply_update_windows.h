@@ -10,8 +10,14 @@
 
 namespace installer {
 
-// The dialogs belong to the main window's screen but are released before it.
+// The dialogs are children of the main window (so they stay in front of it and centre on
+// it), and are released before it, which the destructor guarantees.
 struct ApplyUpdateWindows {
+    ApplyUpdateWindows() = default;
+    ApplyUpdateWindows(ApplyUpdateWindows&&) = default;
+    ApplyUpdateWindows& operator=(ApplyUpdateWindows&&) = delete;
+    ~ApplyUpdateWindows();
+
     std::unique_ptr<TApplyUpdateForm> ApplyUpdateForm;
     std::unique_ptr<TNameFmt> NameFmt;
     std::unique_ptr<TReadme> Readme;

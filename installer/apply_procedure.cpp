@@ -1,0 +1,383 @@
+#include "installer/apply_procedure.h"
+
+#include "ftp/nmftp.h"
+#include "installer/apply_texts.h"
+#include "installer/apply_ui.h"
+#include "installer/program_values.h"
+#include "installer/remembered_settings.h"
+#include "installer/text.h"
+#include "platform/application_exception.h"
+
+namespace installer {
+namespace {
+
+constexpr ApplyControl kBusyControls[] = {
+    ApplyControl::SystemEdt,  ApplyControl::UserIdEdt, ApplyControl::PassEdt,
+    ApplyControl::TargetLibEdt, ApplyControl::Replaceopt, ApplyControl::ApplyBtn,
+    ApplyControl::CancelBtn,
+};
+
+// Resets a flag however the scope is left.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
+};
+
+// Ends a bounded phase of the watchdog however the scope is left.
+class BoundedPhase {
+public:
+    BoundedPhase(ApplyWatchdog& watchdog, ApplyWatchdog::Phase phase, const std::string& subject,
+                 int boundMs)
+        : watchdog_(watchdog) {
+        watchdog_.Begin(phase, subject, boundMs);
+    }
+    ~BoundedPhase() { watchdog_.End(); }
+    BoundedPhase(const BoundedPhase&) = delete;
+    BoundedPhase& operator=(const BoundedPhase&) = delete;
+
+private:
+    ApplyWatchdog& watchdog_;
+};
+
+} // namespace
+
+EApplyStopped::EApplyStopped() : platform::Exception(kStopped) {}
+
+ApplyProcedure::ApplyProcedure(ApplyUi& ui, TNMFTP& ftp, const ProgramValues& values)
+    : ui_(ui), ftp_(ftp), values_(values), watchdog_(ftp) {
+    // The client's fixed settings: port 21 (the IP field may name another), active data
+    // connections, no proxy or firewall log-on, no time-out of its own (the watchdog bounds
+    // what must be bounded) and no status texts.
+    ftp_.Port = kFtpPort;
+    ftp_.Passive = false;
+    ftp_.Proxy.clear();
+    ftp_.ProxyPort = 0;
+    ftp_.FirewallType = FTUser;
+    ftp_.FWAuthenticate = false;
+    ftp_.TimeOut = 0;
+    ftp_.ReportLevel = 0;
+    ftp_.OnConnectionFailed = [this](TObject*) { FtpConnectionFailed(); };
+    ftp_.OnTransactionStop = [this](TObject*) { watchdog_.TransferFinished(); };
+}
+
+ApplyProcedure::~ApplyProcedure() {
+    ftp_.OnConnectionFailed = nullptr;
+    ftp_.OnTransactionStop = nullptr;
+}
+
+void ApplyProcedure::FtpConnectionFailed() { Log(kConnectionFailed, 1); }
+
+void ApplyProcedure::Log(const std::string& message, int blankLines) {
+    ui_.AddLine(message, blankLines);
+}
+
+void ApplyProcedure::ApplyBtnClick() noexcept {
+    // The window is enabled again while the connection closes; a second run must not start
+    // inside the first one's wait.
+    if (running_)
+        return;
+    try {
+        FlagScope running(running_);
+        Inputs inputs;
+        if (!Validate(inputs) || !PassReadmeGate())
+            return;
+        const std::string updateId = values_.descriptor->ReadString(kDefaultsSection, kUpdateKey, "");
+
+        std::exception_ptr failure;
+        errorFlag_ = false;
+        stopLogged_ = false;
+        watchdog_.Reset();
+        EnterBusy();
+        try {
+            Script(inputs, updateId);
+        } catch (...) {
+            failure = Explain(std::current_exception());
+        }
+        Finish(failure);
+    } catch (...) {
+        platform::HandleException(std::current_exception());
+    }
+}
+
+bool ApplyProcedure::Validate(Inputs& inputs) {
+    inputs.ipAddress = ui_.FieldText(ApplyField::SystemEdt);
+    if (inputs.ipAddress.empty()) {
+        ui_.ShowMessage(kNeedIpAddress);
+        return false;
+    }
+    inputs.userId = ui_.FieldText(ApplyField::UserIdEdt);
+    if (inputs.userId.empty()) {
+        ui_.ShowMessage(kNeedUserId);
+        return false;
+    }
+    inputs.password = ui_.FieldText(ApplyField::PassEdt);
+    if (inputs.password.empty()) {
+        ui_.ShowMessage(kNeedPassword);
+        return false;
+    }
+    if (!SplitHostAddress(inputs.ipAddress, inputs.address)) {
+        ui_.ShowMessage(kBadPort);
+        return false;
+    }
+    return true;
+}
+
+bool ApplyProcedure::PassReadmeGate() {
+    if (ui_.ReadmeAcknowledged() || !ui_.FileExists(ui_.ExecutableDirectory() + kReadmeName))
+        return true;
+    return ui_.ShowReadmeModal() == mrOk;
+}
+
+void ApplyProcedure::EnterBusy() {
+    ui_.SetBusyCursor();
+    ui_.SetWindowEnabled(false);
+    for (const ApplyControl control : kBusyControls)
+        ui_.SetControlEnabled(control, false);
+    // The Close button stays usable as Stop: a host that never answers must not hold the
+    // operator hostage.
+    busy_ = true;
+    ui_.SetControlEnabled(ApplyControl::CancelBtn, true);
+    if (OnBusyChanged)
+        OnBusyChanged(true);
+}
+
+void ApplyProcedure::LeaveBusy() {
+    busy_ = false;
+    if (OnBusyChanged)
+        OnBusyChanged(false);
+}
+
+void ApplyProcedure::Stop() {
+    if (!busy_ || watchdog_.StopRequested())
+        return;
+    watchdog_.RequestStop();
+}
+
+void ApplyProcedure::CheckStop() {
+    if (watchdog_.StopRequested())
+        throw EApplyStopped();
+}
+
+bool ApplyProcedure::RunAbandoned() const {
+    return watchdog_.StopRequested() || watchdog_.Expired();
+}
+
+std::exception_ptr ApplyProcedure::Explain(std::exception_ptr error) {
+    if (watchdog_.StopRequested()) {
+        if (!stopLogged_)
+            Log(kStopped, 1);
+        stopLogged_ = true;
+        return std::make_exception_ptr(EApplyStopped());
+    }
+    if (watchdog_.Expired())
+        return std::make_exception_ptr(EApplyTimedOut(watchdog_.ExpiryMessage()));
+    return error;
+}
+
+void ApplyProcedure::Script(const Inputs& inputs, const std::string& updateId) {
+    const std::string& library = values_.supportLibrary;
+    Connect(inputs);
+    SetNameFormat();
+
+    Log(kSettingBinary, 1);
+    ftp_.Mode(2);
+    CheckStop();
+
+    Log(kChangingDirectory + library, 1);
+    ftp_.ChangeDir(library);
+    CheckStop();
+
+    Log(kChangingJobLog, 0);
+    ftp_.DoCommand(ChangeJobLogCommand());
+    CheckStop();
+
+    PrepareSaveFile(kLockCheckSaveFile, kLockSaveFileNotFound + library + kWillBeCreated);
+    Log(kTransferringLockCheck, 0);
+    Upload(PackageFile(kLockCheckLocalFile), library + "/" + kLockCheckSaveFile);
+
+    Log(kRestoringLockCheck, 0);
+    ftp_.DoCommand(RestoreLockCheckCommand(library));
+    CheckStop();
+
+    if (CheckLocks()) {
+        TransferUpdate(updateId);
+        Install(updateId);
+    }
+    if (!errorFlag_) {
+        Log(kUpdate + values_.shownUpdateId + kSuccessfullyApplied, 0);
+        Log(kProcessComplete, 1);
+    }
+}
+
+void ApplyProcedure::Connect(const Inputs& inputs) {
+    ftp_.Host = inputs.address.host;
+    ftp_.Port = inputs.address.port;
+    ftp_.UserID = inputs.userId;
+    ftp_.Password = inputs.password;
+    ui_.ClearLog();
+    Log(kConnectingTo + inputs.ipAddress, 1);
+    {
+        BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Connecting, inputs.ipAddress,
+                             WaitBoundMs);
+        ftp_.Connect();
+    }
+    CheckStop();
+    if (watchdog_.Expired())
+        throw EApplyTimedOut(watchdog_.ExpiryMessage());
+}
+
+void ApplyProcedure::SetNameFormat() {
+    const std::string command = NameFormatCommand(ui_.NameFormatIndex());
+    if (command.empty())
+        return;
+    Log(kSettingNameFormat + command, 1);
+    ftp_.DoCommand(command);
+    CheckStop();
+}
+
+void ApplyProcedure::PrepareSaveFile(const std::string& file, const std::string& missingLine) {
+    const std::string& library = values_.supportLibrary;
+    try {
+        ftp_.DoCommand(CheckSaveFileCommand(library, file));
+    } catch (const platform::Exception&) {
+        if (RunAbandoned())
+            throw;
+        // Whatever the host answered, the save file is taken to be missing.
+        Log(missingLine, 0);
+        Log(kContinuingTransfer, 0);
+        ftp_.DoCommand(CreateSaveFileCommand(library, file));
+    }
+    CheckStop();
+    ftp_.DoCommand(ClearSaveFileCommand(library, file));
+    CheckStop();
+}
+
+void ApplyProcedure::Upload(const std::string& localFile, const std::string& remoteFile) {
+    {
+        BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Uploading, localFile, WaitBoundMs);
+        ftp_.Upload(localFile, remoteFile);
+    }
+    CheckStop();
+    if (watchdog_.Expired())
+        throw EApplyTimedOut(watchdog_.ExpiryMessage());
+}
+
+bool ApplyProcedure::CheckLocks() {
+    const std::string& library = values_.supportLibrary;
+    for (int number = 1;; ++number) {
+        const LockEntry entry = ReadLockEntry(*values_.descriptor, number);
+        if (entry.value.empty())
+            return true;
+        Log(kCheckingLocks + entry.value, 1);
+        try {
+            ftp_.DoCommand(LockCheckCommand(library, entry));
+        } catch (const platform::Exception&) {
+            if (RunAbandoned())
+                throw;
+            // Whatever the error, the object counts as locked; its text means nothing to
+            // the operator, the WRKOBJLCK hint does.
+            Log(kTheObject + entry.value + kIsLocked, 1);
+            Log(kCannotProceed, 0);
+            Log(kConsultReadme, 0);
+            Log(kAlternatively, 0);
+            Log(kToDetermineJobs, 0);
+            Log(WrkObjLckLine(entry), 0);
+            errorFlag_ = true;
+            return false;
+        }
+        CheckStop();
+    }
+}
+
+void ApplyProcedure::TransferUpdate(const std::string& updateId) {
+    const std::string& library = values_.supportLibrary;
+    PrepareSaveFile(updateId, kSaveFile + updateId + kNotFoundIn + library + kWillBeCreated);
+    Log(kTransferringUpdate, 0);
+    const std::string updateFile =
+        values_.descriptor->ReadString(kDefaultsSection, kFilenameKey, kDefaultFilename);
+    Upload(PackageFile(updateFile), updateId);
+}
+
+void ApplyProcedure::Install(const std::string& updateId) {
+    Log(kInstallingUpdate, 1);
+    const std::string command =
+        InstallCommand(updateId, values_.supportLibrary, ui_.FieldText(ApplyField::TargetLibEdt),
+                       ui_.ReplaceChecked());
+    try {
+        ftp_.DoCommand("rcmd " + command);
+    } catch (const platform::Exception& error) {
+        if (RunAbandoned())
+            throw;
+        Log(kMayHaveFailed, 0);
+        Log(kErrorTextReceived, 0);
+        Log(Trim(error.Message()), 0);
+        Log(kViewJoblog, 0);
+        Log(kBrowseSpoolFile, 0);
+        errorFlag_ = true;
+    }
+    CheckStop();
+}
+
+std::string ApplyProcedure::PackageFile(const std::string& name) const {
+    if (name.empty() || name.front() == '/' || ui_.FileExists(name))
+        return name;
+    const std::string besideExecutable = ui_.ExecutableDirectory() + name;
+    // Not found anywhere: the name as given, so the upload's error names what was asked for.
+    return ui_.FileExists(besideExecutable) ? besideExecutable : name;
+}
+
+void ApplyProcedure::LogOff(std::exception_ptr& failure) {
+    // After a stop or an expired bound the host may never answer again: close without QUIT.
+    // A connection attempt that failed is closed too, so that the next run starts on a
+    // fresh socket rather than one whose connect may still complete.
+    if (RunAbandoned() || !ftp_.Connected) {
+        ftp_.RequestCloseSocket();
+        return;
+    }
+    try {
+        BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::LoggingOff, "", WaitBoundMs);
+        ftp_.Disconnect();
+    } catch (...) {
+        if (!RunAbandoned())
+            throw;
+        // The client closed the connection on its way out; the run goes on to its end and
+        // then says why the log-off was cut short.
+        failure = Explain(std::current_exception());
+    }
+}
+
+void ApplyProcedure::Finish(std::exception_ptr failure) {
+    // F1, F2.
+    ui_.SetNormalCursor();
+    ui_.SetWindowEnabled(true);
+    for (const ApplyControl control : kBusyControls)
+        ui_.SetControlEnabled(control, true);
+    // F3: an error here ends the finishing steps and replaces the one on its way.
+    try {
+        LogOff(failure);
+    } catch (...) {
+        watchdog_.Reset();
+        LeaveBusy();
+        throw;
+    }
+    watchdog_.Reset();
+    LeaveBusy();
+    // F4.
+    RememberSettings(ui_.FieldText(ApplyField::SystemEdt), ui_.FieldText(ApplyField::UserIdEdt));
+    // F5, F6.
+    if (errorFlag_) {
+        Log(kUpdate + values_.shownUpdateId + kNotSuccessfullyApplied, 1);
+        Log(kCheckPreviousMessages, 0);
+        ui_.ErrorDialog(kErrorsOccurred);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+} // namespace installer

@@ -1,0 +1,112 @@
+// The apply procedure behind the main window's Apply button: it checks the operator's
+// input, passes the readme gate, logs on to the AS/400 and drives the fixed script of FTP
+// and remote CL commands that checks for locked objects, uploads the update and installs
+// it, writing every step to the status log. It holds no window code: it works through the
+// window's ApplyUi and the window's FTP client, so tests can drive it without a window.
+#pragma once
+
+#include "installer/apply_commands.h"
+#include "installer/apply_watchdog.h"
+#include "platform/exception.h"
+
+#include <exception>
+#include <functional>
+#include <string>
+
+class TNMFTP;
+
+namespace installer {
+
+class ApplyUi;
+struct ProgramValues;
+
+class ApplyProcedure {
+public:
+    // Gives the FTP client its fixed settings; `ui`, `ftp` and `values` must outlive the
+    // procedure.
+    ApplyProcedure(ApplyUi& ui, TNMFTP& ftp, const ProgramValues& values);
+    ~ApplyProcedure();
+    ApplyProcedure(const ApplyProcedure&) = delete;
+    ApplyProcedure& operator=(const ApplyProcedure&) = delete;
+
+    // One press of Apply. An error that ends the run goes to the top-level error report
+    // (after the finishing steps); nothing leaves this function. A press while a run is
+    // still winding up is ignored.
+    void ApplyBtnClick() noexcept;
+
+    // The operator's Stop: ends the running Apply as soon as the event loop gets to it,
+    // even when the host never answers again. Does nothing when no run is busy.
+    void Stop();
+
+    // A run is busy: from the busy cursor until the connection is closed.
+    bool Busy() const { return busy_; }
+
+    // The FTP client's connection-failed notification: the window's FtpConnectionFailed.
+    void FtpConnectionFailed();
+
+    // Told when a run enters its busy part (true: the Close button becomes "Stop") and when
+    // it has closed its connection (false: "Close" again).
+    std::function<void(bool busy)> OnBusyChanged;
+
+    // The longest that connecting, a stalled data connection and logging off may take.
+    int WaitBoundMs = kWaitBoundMs;
+
+private:
+    struct Inputs {
+        std::string ipAddress;
+        std::string userId;
+        std::string password;
+        HostAddress address;
+    };
+
+    bool Validate(Inputs& inputs);
+    bool PassReadmeGate();
+    void EnterBusy();
+    void LeaveBusy();
+    void Script(const Inputs& inputs, const std::string& updateId);
+    void Connect(const Inputs& inputs);
+    void SetNameFormat();
+    void PrepareSaveFile(const std::string& file, const std::string& missingLine);
+    void Upload(const std::string& localFile, const std::string& remoteFile);
+    bool CheckLocks();
+    void TransferUpdate(const std::string& updateId);
+    void Install(const std::string& updateId);
+    void LogOff(std::exception_ptr& failure);
+    void Finish(std::exception_ptr failure);
+
+    // Raises the stop at the first step after the operator pressed Stop.
+    void CheckStop();
+    // Whether an error caught by a step must end the run instead: a stop or an expired
+    // bound is never to be taken for the host's answer.
+    bool RunAbandoned() const;
+    // What the operator is told for an error that ended the busy part.
+    std::exception_ptr Explain(std::exception_ptr error);
+    // A local file of the package: a relative name is looked for in the current
+    // directory first, then beside the executable.
+    std::string PackageFile(const std::string& name) const;
+
+    void Log(const std::string& message, int blankLines);
+
+    ApplyUi& ui_;
+    TNMFTP& ftp_;
+    const ProgramValues& values_;
+    ApplyWatchdog watchdog_;
+    bool running_ = false; // from the press until the end of the finishing steps
+    bool busy_ = false;
+    bool errorFlag_ = false;
+    bool stopLogged_ = false;
+};
+
+// The operator stopped the run.
+class EApplyStopped : public platform::Exception {
+public:
+    EApplyStopped();
+};
+
+// A bounded wait of the run went on too long.
+class EApplyTimedOut : public platform::Exception {
+public:
+    using platform::Exception::Exception;
+};
+
+} // namespace installer

@@ -1,0 +1,121 @@
+// Drives the apply procedure without a window: a fake ApplyUi that records what the
+// procedure asks of the window, a package folder, a settings directory of the test's own,
+// and the IBM i host emulator (or any FTP peer) on 127.0.0.1.
+#pragma once
+
+#include "ftp/nmftp.h"
+#include "installer/apply_procedure.h"
+#include "installer/apply_ui.h"
+#include "installer/program_values.h"
+#include "socket/thread_timer.h"
+#include "tests/support/host_emulator.h"
+#include "tests/support/real_ftp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace apply_test {
+
+class FakeApplyUi : public installer::ApplyUi {
+public:
+    std::map<installer::ApplyField, std::string> fields;
+    bool replace = false;
+    int nameFormat = installer::kNameFmtNoOverride;
+    bool readmeAcknowledged = false;
+    int readmeResult = installer::mrCancel;
+    std::string executableDirectory;
+
+    // What the procedure did, in order.
+    std::vector<std::string> log; // each line of the status log; a blank line holds " "
+    std::vector<std::string> messages;
+    std::vector<std::string> errorDialogs;
+    std::vector<std::string> calls; // cursor, enabling, clearing and dialogs
+    int readmeShown = 0;
+    bool busyCursor = false;
+    bool windowEnabled = true;
+    std::map<installer::ApplyControl, bool> enabled;
+
+    // Called after each line is added, with the line.
+    std::function<void(const std::string&)> onLine;
+
+    void ShowMessage(const std::string& text) override;
+    void ErrorDialog(const std::string& text) override;
+    bool ReadmeAcknowledged() const override { return readmeAcknowledged; }
+    int ShowReadmeModal() override;
+    void SetBusyCursor() override;
+    void SetNormalCursor() override;
+    void SetWindowEnabled(bool enabled) override;
+    void SetControlEnabled(installer::ApplyControl control, bool enabled) override;
+    std::string FieldText(installer::ApplyField field) const override;
+    bool ReplaceChecked() const override { return replace; }
+    int NameFormatIndex() const override { return nameFormat; }
+    void ClearLog() override;
+    void AddLine(const std::string& message, int blankLines) override;
+    std::string ExecutablePath() const override;
+    std::string ExecutableDirectory() const override { return executableDirectory; }
+    bool FileExists(const std::string& path) const override;
+};
+
+// The lock-check and update save files the package ships (binary, with every byte value).
+std::string LockCheckBytes();
+std::string UpdateBytes();
+
+class ApplyTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts the emulator with these extra options.
+    void StartHost(std::vector<std::string> options = {});
+    // Writes pkg/update.Ini with these [Defaults] lines.
+    void Descriptor(const std::string& defaults);
+    // The usual descriptor: update MYUPD from MYUPD.SVF, one lock entry.
+    void StandardDescriptor();
+    // Reads the descriptor and creates the FTP client and the procedure.
+    void Load();
+    // Fills the fields for the running emulator.
+    void FillFields(const std::string& password = "");
+    // Presses Apply; a run that has not ended after a generous limit is cancelled, and the
+    // test fails.
+    void Apply();
+
+    std::vector<std::string> HostCommands() const; // PORT arguments removed
+    std::string File(const std::string& name) const; // a file of the settings directory
+    std::string PackagePath() const { return package_.string(); }
+
+    std::filesystem::path Package(const std::string& name) const { return package_ / name; }
+
+    test_support::TemporaryDirectory dir_;
+    std::filesystem::path package_;
+    std::filesystem::path settings_;
+    FakeApplyUi ui;
+    std::unique_ptr<test_support::HostEmulator> host;
+    installer::ProgramValues values;
+    std::unique_ptr<TNMFTP> ftp;
+    std::unique_ptr<installer::ApplyProcedure> procedure;
+    std::vector<std::string> reports; // texts that reached the top-level error report
+    std::vector<bool> busyChanges;    // OnBusyChanged
+    bool hung = false;
+};
+
+// Runs `action` once, `delayMs` after it is armed, on the event loop.
+class OneShot {
+public:
+    OneShot(int delayMs, std::function<void()> action);
+    ~OneShot();
+
+private:
+    std::unique_ptr<TThreadTimer> timer_;
+    std::function<void()> action_;
+};
+
+// Writes bytes to a file, replacing it.
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+std::string ReadFile(const std::filesystem::path& path);
+
+} // namespace apply_test

@@ -1,0 +1,139 @@
+#include "installer/apply_ui.h"
+#include "tests/installer/modal_driver.h"
+#include "tests/installer/windows_fixture.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using DialogsTest = testing_support::WindowsTest;
+using testing_support::WhenModal;
+
+// How a test ends a modal dialog.
+enum class Ending { Ok, Cancel, CloseBox };
+
+void EndModal(Ending ending, QAbstractButton* ok, QAbstractButton* cancel) {
+    WhenModal([=](QWidget* modal) {
+        // Esc is bound to nothing: the dialog stays open.
+        QTest::keyClick(modal, Qt::Key_Escape);
+        EXPECT_TRUE(modal->isVisible());
+        switch (ending) {
+        case Ending::Ok:
+            ok->click();
+            break;
+        case Ending::Cancel:
+            cancel->click();
+            break;
+        case Ending::CloseBox:
+            modal->close();
+            break;
+        }
+    });
+}
+
+TEST_F(DialogsTest, WithoutReadmeTheButtonStaysDisabled) {
+    CreateAndShow();
+    EXPECT_FALSE(Form().ReadmeBtn->isEnabled());
+    EXPECT_EQ(Readme().Memo1->toPlainText(), "Memo1");
+    EXPECT_FALSE(Form().ReadmeAcknowledged());
+}
+
+TEST_F(DialogsTest, ReadmeIsLoadedAtShowAndTheButtonEnabled) {
+    testing_support::WriteFile(dir / "pkg/Readme.txt", "Line one\r\nLine two caf\xe9\r\n\r\nLast");
+    Create();
+    EXPECT_FALSE(Form().ReadmeBtn->isEnabled());
+    Form().show();
+    EXPECT_TRUE(Form().ReadmeBtn->isEnabled());
+    EXPECT_EQ(Readme().Memo1->toPlainText(),
+              QString::fromLatin1("Line one\nLine two caf\xe9\n\nLast"));
+    EXPECT_TRUE(Readme().Memo1->isReadOnly());
+    EXPECT_FALSE(Form().ReadmeAcknowledged());
+}
+
+TEST_F(DialogsTest, AReadmeDirectoryIsNoReadme) {
+    std::filesystem::create_directory(dir / "pkg/Readme.txt");
+    CreateAndShow();
+    EXPECT_FALSE(Form().ReadmeBtn->isEnabled());
+}
+
+TEST_F(DialogsTest, OnlyReadmeOkSetsTheAcknowledgement) {
+    testing_support::WriteFile(dir / "pkg/Readme.txt", "Read me");
+    CreateAndShow();
+    for (Ending ending : {Ending::Cancel, Ending::CloseBox}) {
+        EndModal(ending, Readme().Button1.get(), Readme().Button2.get());
+        Form().ReadmeBtn->click();
+        EXPECT_FALSE(Readme().isVisible());
+        EXPECT_FALSE(Form().ReadmeAcknowledged());
+        EXPECT_EQ(Readme().result(), installer::mrCancel);
+    }
+    // The readme gate reads the modal result.
+    EndModal(Ending::Cancel, Readme().Button1.get(), Readme().Button2.get());
+    EXPECT_EQ(Form().ShowReadmeModal(), installer::mrCancel);
+    EndModal(Ending::Ok, Readme().Button1.get(), Readme().Button2.get());
+    EXPECT_EQ(Form().ShowReadmeModal(), installer::mrOk);
+    EXPECT_TRUE(Form().ReadmeAcknowledged());
+
+    // Once given, Cancel does not take it back.
+    EndModal(Ending::Cancel, Readme().Button1.get(), Readme().Button2.get());
+    Form().ReadmeBtn->click();
+    EXPECT_TRUE(Form().ReadmeAcknowledged());
+}
+
+TEST_F(DialogsTest, ReadmeDialogLayout) {
+    Create();
+    EXPECT_EQ(Readme().windowTitle(), "Important Information About This Update");
+    EXPECT_EQ(Readme().size(), QSize(366, 343));
+    EXPECT_EQ(Readme().Memo1->geometry(), QRect(0, 0, 366, 302));
+    EXPECT_EQ(Readme().Button1->text(), "OK");
+    EXPECT_EQ(Readme().Button2->text(), "Cancel");
+    EXPECT_FALSE(Readme().Button1->isDefault());
+}
+
+TEST_F(DialogsTest, AdvancedOkKeepsTheNewChoiceCancelAndCloseBoxRestoreIt) {
+    CreateAndShow();
+    EXPECT_EQ(Form().NameFormatIndex(), installer::kNameFmtNoOverride);
+
+    const auto chooseAndEnd = [this](int item, Ending ending) {
+        WhenModal([=, this](QWidget* modal) {
+            NameFmt().FormatItems[item]->click();
+            EXPECT_EQ(NameFmt().ItemIndex(), item);
+            QTest::keyClick(modal, Qt::Key_Escape);
+            EXPECT_TRUE(modal->isVisible());
+            if (ending == Ending::Ok)
+                NameFmt().Button1->click();
+            else if (ending == Ending::Cancel)
+                NameFmt().Button2->click();
+            else
+                modal->close();
+        });
+        Form().Button1->click();
+        EXPECT_FALSE(NameFmt().isVisible());
+    };
+
+    chooseAndEnd(2, Ending::Cancel);
+    EXPECT_EQ(Form().NameFormatIndex(), 0);
+    chooseAndEnd(2, Ending::Ok);
+    EXPECT_EQ(Form().NameFormatIndex(), 2);
+    chooseAndEnd(1, Ending::CloseBox);
+    EXPECT_EQ(Form().NameFormatIndex(), 2);
+    chooseAndEnd(1, Ending::Ok);
+    EXPECT_EQ(Form().NameFormatIndex(), 1);
+}
+
+TEST_F(DialogsTest, AdvancedDialogLayout) {
+    Create();
+    EXPECT_EQ(NameFmt().windowTitle(), "Advanced Options");
+    EXPECT_EQ(NameFmt().size(), QSize(277, 148));
+    EXPECT_EQ(NameFmt().FormatItems[0]->text(), "Do not overrride the FTP Name format parameter");
+    EXPECT_EQ(NameFmt().FormatItems[1]->text(), "Set the name format to *LIB (SITE NAMEFMT 0)");
+    EXPECT_EQ(NameFmt().FormatItems[2]->text(), "Set the name format to *PATH (SITE NAMEFMT 1)");
+    EXPECT_EQ(NameFmt().Button1->geometry(), QRect(112, 120, 75, 25));
+    EXPECT_EQ(NameFmt().Button2->geometry(), QRect(192, 120, 75, 25));
+}
+
+} // namespace

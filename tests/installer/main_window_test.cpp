@@ -1,0 +1,240 @@
+#include "installer/main_window.h"
+#include "platform/exception.h"
+#include "tests/installer/modal_driver.h"
+#include "tests/installer/windows_fixture.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+using installer::ApplyControl;
+using installer::ApplyField;
+using Lines = std::vector<std::string>;
+using MainWindowTest = testing_support::WindowsTest;
+using testing_support::WhenMessageBox;
+
+TEST_F(MainWindowTest, CaptionAndFieldsComeFromTheDescriptor) {
+    Descriptor("Update=\"UPD0042\"\r\nDescription=<b>Fix</b> & more\r\nTgtlib=mylib\r\n"
+               "Userid=QPGMR\r\nIPAddress=10.1.2.3\r\nSPTLIB= kdx \r\n");
+    Create();
+    EXPECT_EQ(Form().windowTitle(), "Apply Update: UPD0042");
+    // Descriptor text is shown as it is, never read as markup.
+    EXPECT_EQ(Form().UpdName->text(), "<b>Fix</b> & more");
+    EXPECT_EQ(Form().UpdName->textFormat(), Qt::PlainText);
+    EXPECT_EQ(Form().FieldText(ApplyField::TargetLibEdt), "mylib");
+    EXPECT_EQ(Form().FieldText(ApplyField::UserIdEdt), "QPGMR");
+    EXPECT_EQ(Form().FieldText(ApplyField::SystemEdt), "10.1.2.3");
+    EXPECT_EQ(Form().FieldText(ApplyField::PassEdt), "");
+    EXPECT_EQ(Form().PassEdt->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(Form().ReplaceChecked());
+    EXPECT_EQ(Form().Program().supportLibrary, "KDX");
+    EXPECT_EQ(Form().Program().shownUpdateId, "UPD0042");
+    EXPECT_TRUE(Form().LogLines().empty());
+}
+
+TEST_F(MainWindowTest, MissingDescriptorShowsTheDefaults) {
+    Create();
+    EXPECT_EQ(Form().windowTitle(), "Apply Update: *NONE");
+    EXPECT_EQ(Form().UpdName->text(), "AS/400 Software Update");
+    EXPECT_EQ(Form().FieldText(ApplyField::TargetLibEdt), "QGPL");
+    EXPECT_EQ(Form().FieldText(ApplyField::UserIdEdt), "QSECOFR");
+    EXPECT_EQ(Form().FieldText(ApplyField::SystemEdt), "192.168.0.100");
+}
+
+TEST_F(MainWindowTest, LayoutAndTabOrder) {
+    Create();
+    EXPECT_EQ(Form().size(), QSize(328, 416));
+    EXPECT_EQ(Form().StatusMemo->geometry(), QRect(5, 228, 317, 150));
+    EXPECT_EQ(Form().ApplyBtn->geometry(), QRect(5, 386, 75, 25));
+    EXPECT_TRUE(Form().ApplyBtn->isDefault());
+    for (QPushButton* other :
+         {Form().CancelBtn.get(), Form().Button1.get(), Form().ReadmeBtn.get()})
+        EXPECT_FALSE(other->isDefault());
+    EXPECT_EQ(Form().Replaceopt->text(), "Replace Existing Update ");
+
+    const QWidget* expected[] = {Form().SystemEdt.get(),  Form().UserIdEdt.get(),
+                                 Form().PassEdt.get(),    Form().TargetLibEdt.get(),
+                                 Form().Replaceopt.get(), Form().ApplyBtn.get(),
+                                 Form().CancelBtn.get(),  Form().StatusMemo.get(),
+                                 Form().Button1.get(),    Form().ReadmeBtn.get()};
+    QWidget* at = Form().SystemEdt.get();
+    for (std::size_t i = 1; i < std::size(expected); ++i) {
+        do {
+            at = at->nextInFocusChain();
+        } while (at->focusPolicy() == Qt::NoFocus || at->parentWidget() != &Form());
+        EXPECT_EQ(at, expected[i]) << "tab stop " << i;
+    }
+}
+
+TEST_F(MainWindowTest, EnterInEachEditPressesApply) {
+    Create();
+    int applied = 0;
+    Form().SetApplyProcedure([&] { ++applied; });
+    Form().show();
+    int expected = 0;
+    for (QLineEdit* edit : {Form().SystemEdt.get(), Form().UserIdEdt.get(), Form().PassEdt.get(),
+                            Form().TargetLibEdt.get()}) {
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Return);
+        EXPECT_EQ(applied, ++expected) << edit->geometry().y();
+    }
+    // Esc is bound to nothing: the window stays open.
+    QTest::keyClick(Form().SystemEdt.get(), Qt::Key_Escape);
+    EXPECT_TRUE(Form().isVisible());
+}
+
+TEST_F(MainWindowTest, AddLineWritesBlankLinesThenTheMessage) {
+    Create();
+    Form().AddLine("first", 1);
+    EXPECT_EQ(Form().LogLines(), (Lines{" ", "first"}));
+    Form().AddLine("second", 0);
+    Form().AddLine("third", -3);
+    Form().AddLine("", 2);
+    EXPECT_EQ(Form().LogLines(), (Lines{" ", "first", "second", "third", " ", " ", ""}));
+
+    Form().ClearLog();
+    EXPECT_TRUE(Form().LogLines().empty());
+    Form().AddLine("", 0);
+    Form().AddLine("after empty", 0);
+    EXPECT_EQ(Form().LogLines(), (Lines{"", "after empty"}));
+
+    // Text typed after the last line stays a line of its own; a message with line breaks
+    // becomes several lines; Latin-1 bytes survive.
+    Form().StatusMemo->moveCursor(QTextCursor::End);
+    Form().StatusMemo->insertPlainText("typed");
+    Form().AddLine("550 Error\r\nsecond\rthird caf\xe9", 0);
+    EXPECT_EQ(Form().LogLines(),
+              (Lines{"", "after empty", "typed", "550 Error", "second", "third caf\xe9"}));
+}
+
+TEST_F(MainWindowTest, ErrorsLeavingApplyReachTheTopLevelReportAndTheProgramGoesOn) {
+    Create();
+    int runs = 0;
+    Form().SetApplyProcedure([&] {
+        ++runs;
+        if (runs == 1)
+            throw platform::Exception("Connection closed by server");
+        if (runs == 2)
+            throw platform::Exception("550 <b>No</b> such file\r\n");
+        throw std::runtime_error("internal");
+    });
+    Form().show();
+
+    auto first = WhenMessageBox();
+    Form().ApplyBtn->click();
+    ASSERT_TRUE(first->seen);
+    EXPECT_EQ(first->title, "Apply Update");
+    EXPECT_EQ(first->text, "Connection closed by server.");
+    EXPECT_EQ(first->icon, QMessageBox::Critical);
+    EXPECT_EQ(first->buttons, 1);
+
+    auto second = WhenMessageBox();
+    Form().ApplyBtn->click();
+    ASSERT_TRUE(second->seen);
+    EXPECT_EQ(second->text, "550 <b>No</b> such file\r\n");
+    EXPECT_EQ(second->format, Qt::PlainText);
+
+    auto third = WhenMessageBox();
+    Form().ApplyBtn->click();
+    ASSERT_TRUE(third->seen);
+    EXPECT_EQ(third->text, "internal.");
+    EXPECT_EQ(runs, 3);
+    EXPECT_TRUE(Form().isVisible());
+}
+
+TEST_F(MainWindowTest, MessageAndErrorDialogs) {
+    Create();
+    auto message = WhenMessageBox();
+    Form().ShowMessage("You must specify a valid IP Address");
+    ASSERT_TRUE(message->seen);
+    EXPECT_EQ(message->title, "Apply Update");
+    EXPECT_EQ(message->text, "You must specify a valid IP Address");
+    EXPECT_EQ(message->icon, QMessageBox::NoIcon);
+    EXPECT_EQ(message->buttons, 1);
+
+    auto error = WhenMessageBox();
+    Form().ErrorDialog("Errors occurred.  Please check messages listed to determine the cause.");
+    ASSERT_TRUE(error->seen);
+    EXPECT_EQ(error->title, "Error");
+    EXPECT_EQ(error->text,
+              "Errors occurred.  Please check messages listed to determine the cause.");
+    EXPECT_EQ(error->icon, QMessageBox::Critical);
+    EXPECT_EQ(error->buttons, 1);
+}
+
+TEST_F(MainWindowTest, DisablingForApplyAndEnablingAgain) {
+    CreateAndShow();
+    Form().SetBusyCursor();
+    Form().SetBusyCursor();
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    Form().SetWindowEnabled(false);
+    for (auto control : {ApplyControl::SystemEdt, ApplyControl::UserIdEdt, ApplyControl::PassEdt,
+                         ApplyControl::TargetLibEdt, ApplyControl::Replaceopt,
+                         ApplyControl::ApplyBtn, ApplyControl::CancelBtn})
+        Form().SetControlEnabled(control, false);
+    EXPECT_FALSE(Form().Button1->isEnabled());
+
+    // A disabled window ignores its close box.
+    EXPECT_FALSE(Form().close());
+    EXPECT_TRUE(Form().isVisible());
+    EXPECT_NE(Form().Program().descriptor, nullptr);
+
+    Form().SetNormalCursor();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    Form().SetWindowEnabled(true);
+    EXPECT_TRUE(Form().Button1->isEnabled());
+    EXPECT_FALSE(Form().ApplyBtn->isEnabled()); // until enabled one by one
+    Form().SetControlEnabled(ApplyControl::ApplyBtn, true);
+    EXPECT_TRUE(Form().ApplyBtn->isEnabled());
+    EXPECT_FALSE(Form().ReadmeBtn->isEnabled()); // no readme: stays disabled throughout
+}
+
+TEST_F(MainWindowTest, CloseReleasesTheDescriptorAndEndsTheEventLoop) {
+    CreateAndShow();
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] {
+        ADD_FAILURE() << "the event loop did not end";
+        QApplication::exit(1);
+    });
+    watchdog.start(20000);
+    QTimer::singleShot(0, Form().CancelBtn.get(), [this] { Form().CancelBtn->click(); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(Form().isVisible());
+    EXPECT_EQ(Form().Program().descriptor, nullptr);
+}
+
+TEST_F(MainWindowTest, ResetRereadsTheFourValues) {
+    Descriptor("Description=Old\r\nTgtlib=OLDLIB\r\nUserid=OLDUSER\r\nIPAddress=1.1.1.1\r\n");
+    Create();
+    Form().SystemEdt->setText("typed");
+    Descriptor("Description=New\r\nTgtlib=NEWLIB\r\nUserid=NEWUSER\r\nIPAddress=2.2.2.2\r\n"
+               "Update=LATER\r\n");
+    Form().Reset1Click();
+    EXPECT_EQ(Form().UpdName->text(), "New");
+    EXPECT_EQ(Form().FieldText(ApplyField::TargetLibEdt), "NEWLIB");
+    EXPECT_EQ(Form().FieldText(ApplyField::UserIdEdt), "NEWUSER");
+    EXPECT_EQ(Form().FieldText(ApplyField::SystemEdt), "2.2.2.2");
+    EXPECT_EQ(Form().windowTitle(), "Apply Update: *NONE"); // start-up values stay
+}
+
+TEST_F(MainWindowTest, ExecutableLocationAndFileExistence) {
+    Create();
+    EXPECT_EQ(Form().ExecutablePath(), dir / "pkg/apply-update");
+    EXPECT_EQ(Form().ExecutableDirectory(), dir / "pkg/");
+    testing_support::WriteFile(dir / "pkg/W_CHKLCKSF.SVF", "x");
+    EXPECT_TRUE(Form().FileExists(dir / "pkg/W_CHKLCKSF.SVF"));
+    EXPECT_FALSE(Form().FileExists(dir / "pkg"));
+}
+
+} // namespace

@@ -1,0 +1,150 @@
+#include "installer/program_values.h"
+#include "installer/remembered_settings.h"
+#include "platform/exception.h"
+#include "platform/paths.h"
+#include "tests/platform/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+class StartupValuesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directory(dir / "pkg");
+        platform::SetSettingsDirectory(dir / "config");
+    }
+    void TearDown() override { platform::SetSettingsDirectory(""); }
+
+    void Descriptor(const std::string& defaults) {
+        WriteFile(dir / "pkg/update.Ini", "[Defaults]\r\n" + defaults);
+    }
+    void Remembered(const std::string& system) {
+        std::filesystem::create_directories(dir / "config");
+        WriteFile(dir / "config/KDXInst.Ini", "[System]\n" + system);
+    }
+    installer::ProgramValues Load() {
+        return installer::LoadProgramValues(dir / "pkg/apply-update");
+    }
+    installer::FieldTexts Texts() { return installer::ReadFieldTexts(*Load().descriptor); }
+
+    TempDir dir;
+};
+
+TEST_F(StartupValuesTest, MissingDescriptorGivesEveryDefault) {
+    const installer::ProgramValues values = Load();
+    EXPECT_EQ(values.executableDirectory, dir / "pkg/");
+    EXPECT_EQ(values.descriptor->FileName(), dir / "pkg/update.Ini");
+    EXPECT_EQ(values.shownUpdateId, "*NONE");
+    EXPECT_EQ(installer::CaptionFor(values.shownUpdateId), "Apply Update: *NONE");
+    EXPECT_EQ(values.supportLibrary, "KDXSUPPT");
+    const installer::FieldTexts texts = Texts();
+    EXPECT_EQ(texts.description, "AS/400 Software Update");
+    EXPECT_EQ(texts.targetLibrary, "QGPL");
+    EXPECT_EQ(texts.userId, "QSECOFR");
+    // Nothing remembered yet either: the remembered-settings defaults show.
+    EXPECT_EQ(texts.ipAddress, "192.168.0.100");
+}
+
+TEST_F(StartupValuesTest, SupportLibraryIsTrimmedAndUpperCasedTargetLibraryIsNot) {
+    Descriptor("SPTLIB=\" mylib \"\r\nTgtlib= mylib \r\n");
+    EXPECT_EQ(Load().supportLibrary, "MYLIB");
+    EXPECT_EQ(Texts().targetLibrary, "mylib");
+
+    Descriptor("SPTLIB=\"\t\x01lib_\xe9x2\x1f \"\r\n");
+    EXPECT_EQ(Load().supportLibrary, "LIB_\xe9X2"); // only a to z change case
+}
+
+TEST_F(StartupValuesTest, UpdatePresentButEmptyIsNotMissing) {
+    Descriptor("Update=\r\n");
+    const installer::ProgramValues values = Load();
+    EXPECT_EQ(values.shownUpdateId, "");
+    EXPECT_EQ(installer::CaptionFor(values.shownUpdateId), "Apply Update: ");
+}
+
+TEST_F(StartupValuesTest, QuotedValuesAreReadWithoutQuotes) {
+    Descriptor("Update=\"UPD0042\"\r\nDescription='Fix pack 42'\r\nUserid=\"QPGMR\"\r\n"
+               "IPAddress=\"10.1.2.3\"\r\n");
+    EXPECT_EQ(Load().shownUpdateId, "UPD0042");
+    const installer::FieldTexts texts = Texts();
+    EXPECT_EQ(texts.description, "Fix pack 42");
+    EXPECT_EQ(texts.userId, "QPGMR");
+    EXPECT_EQ(texts.ipAddress, "10.1.2.3");
+}
+
+TEST_F(StartupValuesTest, DescriptorKeysWinRememberedValuesFillTheGaps) {
+    Remembered("IP=10.9.9.9\nUser=OPERATOR\n");
+    EXPECT_EQ(Texts().ipAddress, "10.9.9.9");
+    EXPECT_EQ(Texts().userId, "OPERATOR");
+
+    Descriptor("IPAddress=10.1.1.1\r\nUserid=PKGUSER\r\n");
+    EXPECT_EQ(Texts().ipAddress, "10.1.1.1");
+    EXPECT_EQ(Texts().userId, "PKGUSER");
+
+    // Present but empty in the descriptor still wins.
+    Descriptor("IPAddress=\r\nUserid=\r\n");
+    EXPECT_EQ(Texts().ipAddress, "");
+    EXPECT_EQ(Texts().userId, "");
+}
+
+TEST_F(StartupValuesTest, LaterDescriptorReadsSeeEditsStartUpValuesDoNot) {
+    Descriptor("Update=FIRST\r\nFilename=a.svf\r\n");
+    const installer::ProgramValues values = Load();
+    Descriptor("Update=SECOND\r\nFilename=b.svf\r\n");
+    EXPECT_EQ(values.shownUpdateId, "FIRST");
+    EXPECT_EQ(values.descriptor->ReadString(installer::kDefaultsSection, installer::kUpdateKey, ""),
+              "SECOND");
+    EXPECT_EQ(values.descriptor->ReadString(installer::kDefaultsSection, installer::kFilenameKey,
+                                            installer::kDefaultFilename),
+              "b.svf");
+}
+
+TEST_F(StartupValuesTest, RememberSettingsWritesIPThenUserAndKeepsTheRest) {
+    Remembered("IP=old\nOther=keep\n[Elsewhere]\nK=v\n");
+    installer::RememberSettings("10.2.3.4:2121", "QPGMR");
+    EXPECT_EQ(ReadFile(dir / "config/KDXInst.Ini"),
+              "[System]\nIP=10.2.3.4:2121\nOther=keep\nUser=QPGMR\n[Elsewhere]\nK=v\n");
+    const installer::RememberedSettings read = installer::ReadRememberedSettings();
+    EXPECT_EQ(read.ip, "10.2.3.4:2121");
+    EXPECT_EQ(read.user, "QPGMR");
+}
+
+TEST_F(StartupValuesTest, RefusedRememberReportsTheBareName) {
+    WriteFile(dir / "config", "a file where the directory should be");
+    try {
+        installer::RememberSettings("1.2.3.4", "QSECOFR");
+        ADD_FAILURE() << "no error";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to KDXInst.Ini");
+    }
+}
+
+// The real start-up code in its own program, copied into a package folder and started from
+// elsewhere, still reads the descriptor beside itself.
+TEST_F(StartupValuesTest, ProgramStartedFromAnotherDirectoryFindsItsDescriptor) {
+    std::filesystem::copy_file(STARTUP_PROBE_PATH, dir / "pkg/startup_probe");
+    Descriptor("Update=UPD7\r\nSPTLIB=kdxlib\r\nDescription=Probe\r\nTgtlib=prd\r\n"
+               "Userid=QPGMR\r\nIPAddress=127.0.0.1\r\n");
+    std::filesystem::create_directory(dir / "elsewhere");
+    // Started once by full path and once by a path relative to another working directory.
+    for (const std::string& program :
+         {dir / "pkg/startup_probe", std::string("../pkg/startup_probe")}) {
+        const std::string command = "cd '" + (dir / "elsewhere") + "' && XDG_CONFIG_HOME='" +
+                                    (dir / "config") + "' " + program + " > '" + (dir / "out.txt") +
+                                    "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_EQ(ReadFile(dir / "out.txt"), "directory=" + (dir / "pkg/") +
+                                                 "\ncaption=Apply Update: UPD7\nsptlib=KDXLIB\n"
+                                                 "description=Probe\ntgtlib=prd\nuserid=QPGMR\n"
+                                                 "ip=127.0.0.1\n");
+    }
+}
+
+} // namespace
