@@ -48,6 +48,9 @@ inline constexpr TSocket kInvalidSocket = 65535;
 // Field N (from 1) of Text split at every Delimiter; empty when there is no such field.
 std::string NthField(const std::string& Text, char Delimiter, int N);
 
+// The port part of a PORT argument: "," + high byte + "," + low byte, in decimal.
+std::string FormatPortString(std::uint16_t Port);
+
 class TPowersock : public TComponent {
 public:
     // Notification kinds on the object's window.

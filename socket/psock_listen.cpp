@@ -12,10 +12,14 @@ std::string TPowersock::GetLocalAddress() {
     return text;
 }
 
+std::string FormatPortString(std::uint16_t Port) {
+    return "," + std::to_string(Port >> 8) + "," + std::to_string(Port & 0xFF);
+}
+
 std::string TPowersock::GetPortString() {
     platform::SocketAddressV4 local;
     platform::SocketLocalName(Handle(), &local);
-    return "," + std::to_string(local.port >> 8) + "," + std::to_string(local.port & 0xFF);
+    return FormatPortString(local.port);
 }
 
 void TPowersock::Listen(bool SyncAccept) {

@@ -1,0 +1,106 @@
+// The data connection listener: the PORT argument, accepting one connection, and a cancel
+// while waiting for a peer that never comes.
+#include "tests/socket/socket_peer.h"
+#include "tests/support/loopback_socket.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using socket_test::DelayedAction;
+using socket_test::PumpUntil;
+
+std::uint16_t PortOf(const std::string& portString) {
+    // ",high,low"
+    const int high = std::stoi(NthField(portString, ',', 2));
+    const int low = std::stoi(NthField(portString, ',', 3));
+    return static_cast<std::uint16_t>(high * 256 + low);
+}
+
+TEST(ListenPortString, FormatsHighByteThenLowByte) {
+    EXPECT_EQ(FormatPortString(1041), ",4,17");
+    EXPECT_EQ(FormatPortString(256), ",1,0");
+    EXPECT_EQ(FormatPortString(65535), ",255,255");
+    EXPECT_EQ(FormatPortString(21), ",0,21");
+}
+
+TEST(ListenPortString, ReportsThePortTheSystemChose) {
+    TPowersock data;
+    data.Port = 0;
+    data.Listen(true);
+    const std::string portString = data.GetPortString();
+    EXPECT_NE(portString, ",0,0");
+    // The announced port really is the listening one.
+    const int client = test_support::ConnectTo("127.0.0.1", PortOf(portString));
+    EXPECT_GE(client, 0);
+    if (client >= 0)
+        socket_test::CloseSocket(client);
+}
+
+TEST(ListenAccept, AcceptsTheIncomingConnectionAndCarriesData) {
+    TPowersock data;
+    int acceptHook = 0;
+    data.FOnAcceptReady = [&](TObject*) { ++acceptHook; };
+    data.Port = 0;
+    data.Listen(true);
+    EXPECT_FALSE(data.Connected);
+    const std::uint16_t port = PortOf(data.GetPortString());
+    std::string received;
+    std::thread peer([&] {
+        const int c = test_support::ConnectTo("127.0.0.1", port);
+        if (c < 0)
+            return;
+        received = socket_test::ReceiveUntilClosed(c);
+        socket_test::CloseSocket(c);
+    });
+    DelayedAction watchdog(10000, [&] { data.Cancel(); });
+    const TSocket listener = data.FSocket;
+    const TSocket accepted = data.Accept();
+    EXPECT_FALSE(watchdog.Fired());
+    EXPECT_TRUE(data.Connected);
+    EXPECT_EQ(acceptHook, 1);
+    EXPECT_NE(accepted, listener);
+    // The caller swaps the accepted socket in and closes the listener.
+    data.FSocket = accepted;
+    EXPECT_EQ(platform::SocketClose(listener), 0);
+    data.Writeln("payload");
+    platform::SocketSetLinger(data.FSocket, false, 0);
+    data.RequestCloseSocket();
+    peer.join();
+    EXPECT_EQ(received, "payload\r\n");
+}
+
+TEST(ListenAccept, CancelWhileNoPeerComesGivesAcceptingCanceled) {
+    TPowersock data;
+    data.Port = 0;
+    data.Listen(true);
+    DelayedAction cancel(50, [&] { data.Cancel(); });
+    try {
+        data.Accept();
+        FAIL() << "no exception";
+    } catch (const EAbortError&) {
+        FAIL() << "wrong class";
+    } catch (const ESockError& e) {
+        EXPECT_EQ(e.Message(), "Accepting Canceled");
+    }
+    EXPECT_TRUE(cancel.Fired());
+    EXPECT_TRUE(data.FCanceled); // left set for the caller
+}
+
+TEST(ListenAccept, WithoutSyncAcceptTheNotificationDoesNotEndTheWait) {
+    TPowersock data;
+    int acceptHook = 0;
+    data.FOnAcceptReady = [&](TObject*) { ++acceptHook; };
+    data.Port = 0;
+    data.Listen(false);
+    const int client = test_support::ConnectTo("127.0.0.1", PortOf(data.GetPortString()));
+    ASSERT_GE(client, 0);
+    ASSERT_TRUE(PumpUntil([&] { return acceptHook == 1; }));
+    EXPECT_TRUE(data.Connected);
+    DelayedAction cancel(50, [&] { data.Cancel(); });
+    EXPECT_THROW(data.Accept(), ESockError);
+    EXPECT_TRUE(cancel.Fired());
+    socket_test::CloseSocket(client);
+}
+
+} // namespace

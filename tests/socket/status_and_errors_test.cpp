@@ -1,0 +1,191 @@
+// Status filtering by level, the error texts, socket error reporting, the library users
+// count with its description lines, and NthField.
+#include "tests/socket/socket_peer.h"
+#include "tests/support/loopback_socket.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using socket_test::Peer;
+using socket_test::ReceiveExactly;
+using socket_test::ReceiveUntilClosed;
+using socket_test::SendAll;
+
+std::vector<std::string> StatusesOfATransaction(int reportLevel) {
+    Peer peer([](int c) {
+        ReceiveExactly(c, 6);
+        SendAll(c, "200 OK\r\n");
+        ReceiveUntilClosed(c);
+    });
+    TPowersock sock;
+    sock.Host = "127.0.0.1";
+    sock.Port = peer.Port();
+    sock.Connect();
+    std::vector<std::string> statuses;
+    sock.ReportLevel = reportLevel;
+    sock.OnStatus = [&](TComponent* sender, const std::string& s) {
+        EXPECT_EQ(sender, &sock);
+        statuses.push_back(s);
+    };
+    sock.Transaction("NOOP");
+    sock.Disconnect();
+    return statuses;
+}
+
+TEST(StatusLevels, ZeroReportsNothing) {
+    EXPECT_TRUE(StatusesOfATransaction(0).empty());
+}
+
+TEST(StatusLevels, OneReportsOnlyTheReplyLine) {
+    const std::vector<std::string> expected = {"200 OK\r\n"};
+    EXPECT_EQ(StatusesOfATransaction(1), expected);
+}
+
+TEST(StatusLevels, FourAddsTheLevelFourTexts) {
+    const std::vector<std::string> expected = {"Sending Buffer", "200 OK\r\n",
+                                               "Request Close Socket"};
+    EXPECT_EQ(StatusesOfATransaction(4), expected);
+}
+
+TEST(StatusLevels, EightReportsEveryText) {
+    const std::vector<std::string> expected = {
+        "Transaction", "Writeln",    "Write",         "Sending Buffer",
+        "Timer On",    "Timer Off",  "ReadLn",        "Timer On",
+        "Timer Off",   "200 OK\r\n", "Disconnecting", "Request Close Socket"};
+    EXPECT_EQ(StatusesOfATransaction(8), expected);
+}
+
+TEST(StatusLevels, StatusHoldsTheLastReportedText) {
+    TPowersock sock;
+    sock.ReportLevel = 4;
+    sock.StatusMessage(8, "hidden");
+    EXPECT_EQ(sock.Status, "");
+    sock.StatusMessage(4, "shown");
+    EXPECT_EQ(sock.Status, "shown");
+}
+
+TEST(ErrorTexts, KnownUnknownAndZero) {
+    TPowersock sock;
+    std::string msg = "stale";
+    sock.ErrorMessage(0, msg);
+    EXPECT_EQ(msg, "");
+    sock.ErrorMessage(10061, msg);
+    EXPECT_EQ(msg, "10061:Connection refused");
+    sock.ErrorMessage(10004, msg);
+    EXPECT_EQ(msg, "10004:Interrupted system call");
+    sock.ErrorMessage(11003, msg);
+    EXPECT_EQ(msg, "11003:Non-Recoverable error: FORMERR, REFUSED, NOTIMP");
+    sock.ErrorMessage(11004, msg);
+    EXPECT_EQ(msg, "11004:Valid name, no data record of requested type");
+    sock.ErrorMessage(12345, msg);
+    EXPECT_EQ(msg, "Unknown Error No. 12345");
+    sock.ErrorMessage(10010, msg); // between two entries
+    EXPECT_EQ(msg, "Unknown Error No. 10010");
+}
+
+TEST(ErrorTexts, LookingUpReportsTheCallersText) {
+    TPowersock sock;
+    sock.ReportLevel = 8;
+    std::vector<std::string> statuses;
+    sock.OnStatus = [&](TComponent*, const std::string& s) { statuses.push_back(s); };
+    std::string msg = "before";
+    sock.ErrorMessage(10061, msg);
+    ASSERT_EQ(statuses.size(), 1u);
+    EXPECT_EQ(statuses[0], "Looking Up Error Messagebefore");
+}
+
+TEST(SocketErrors, RealErrorFiresOnErrorThenRaises) {
+    TPowersock sock;
+    std::vector<std::pair<std::uint16_t, std::string>> errors;
+    sock.OnError = [&](TComponent*, std::uint16_t number, const std::string& text) {
+        errors.emplace_back(number, text);
+    };
+    // A connection to nothing at all fails at once with a real error.
+    sock.Host = "127.0.0.1";
+    sock.Port = socket_test::ClosedPort();
+    const TSocket real = sock.FSocket;
+    sock.FSocket = kInvalidSocket - 1; // a handle that is not open
+    try {
+        sock.Connect();
+        FAIL() << "no exception";
+    } catch (const ESockError& e) {
+        EXPECT_EQ(e.Message(), "10009:Bad file number");
+    }
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, 10009);
+    EXPECT_EQ(errors[0].second, "10009:Bad file number");
+    EXPECT_EQ(sock.LastErrorNo, 10009);
+    sock.FSocket = real;
+    sock.OnError = nullptr;
+}
+
+TEST(SocketErrors, WouldBlockIsToleratedSilently) {
+    Peer peer([](int c) { ReceiveUntilClosed(c); });
+    TPowersock sock;
+    int errors = 0;
+    sock.OnError = [&](TComponent*, std::uint16_t, const std::string&) { ++errors; };
+    sock.Host = "127.0.0.1";
+    sock.Port = peer.Port();
+    sock.Connect();
+    EXPECT_EQ(sock.Read(0), ""); // a peek that would block
+    std::string msg = "stale";
+    sock.CheckSocketError(10035, msg);
+    EXPECT_EQ(sock.LastErrorNo, 10035);
+    EXPECT_EQ(msg, "");
+    EXPECT_EQ(errors, 0);
+    sock.Disconnect();
+}
+
+TEST(LibraryUsers, OnlyTheFirstLiveInstanceFillsWinsockInfo) {
+    const int before = TPowersock::WinsockUsers();
+    ASSERT_EQ(before, 0) << "an instance outlived its test";
+    auto first = std::make_unique<TPowersock>();
+    auto second = std::make_unique<TPowersock>();
+    EXPECT_EQ(TPowersock::WinsockUsers(), 2);
+    ASSERT_EQ(first->WinsockInfo.size(), 6u);
+    EXPECT_EQ(first->WinsockInfo[0], "Version= 1.1");
+    EXPECT_EQ(first->WinsockInfo[1].rfind("High Version= ", 0), 0u);
+    EXPECT_EQ(first->WinsockInfo[2].rfind("Description= ", 0), 0u);
+    EXPECT_EQ(first->WinsockInfo[3].rfind("System= ", 0), 0u);
+    EXPECT_EQ(first->WinsockInfo[4].rfind("Max Sockets= ", 0), 0u);
+    EXPECT_EQ(first->WinsockInfo[5], "Max Udp pack size= 65507");
+    EXPECT_TRUE(second->WinsockInfo.empty());
+    first.reset();
+    EXPECT_EQ(TPowersock::WinsockUsers(), 1);
+    second.reset();
+    EXPECT_EQ(TPowersock::WinsockUsers(), 0);
+    TPowersock third;
+    EXPECT_EQ(third.WinsockInfo.size(), 6u);
+}
+
+TEST(LibraryUsers, DestructionReportsNothingAndClosesTheSocket) {
+    std::vector<std::string> statuses;
+    int disconnects = 0;
+    {
+        TPowersock sock;
+        sock.ReportLevel = 8;
+        sock.OnStatus = [&](TComponent*, const std::string& s) { statuses.push_back(s); };
+        sock.OnDisconnect = [&](TObject*) { ++disconnects; };
+    }
+    EXPECT_TRUE(statuses.empty());
+    EXPECT_EQ(disconnects, 0);
+}
+
+TEST(NthFieldSplit, FieldsByNumber) {
+    EXPECT_EQ(NthField("a,b,c", ',', 1), "a");
+    EXPECT_EQ(NthField("a,b,c", ',', 3), "c");
+    EXPECT_EQ(NthField("a,b,c", ',', 4), "");
+    EXPECT_EQ(NthField("a,,c", ',', 2), "");
+    EXPECT_EQ(NthField("a,,c", ',', 3), "c");
+    EXPECT_EQ(NthField("", ',', 1), "");
+    EXPECT_EQ(NthField("abc", ',', 0), "");
+    EXPECT_EQ(NthField("abc", ',', -1), "");
+    EXPECT_EQ(NthField("CWD lib", ' ', 1), "CWD");
+    EXPECT_EQ(NthField("227 Entering (10,0,0,5,19,137)\r\n", ',', 6), "137)\r\n");
+    EXPECT_EQ(NthField("a,b,", ',', 3), "");
+}
+
+} // namespace

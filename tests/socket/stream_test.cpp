@@ -1,0 +1,316 @@
+// Byte and line I/O against a scripted peer: lines in pieces and together, exact counts,
+// cancel and time-out of the waits, files in blocks, clearing input.
+#include "tests/socket/socket_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using socket_test::DelayedAction;
+using socket_test::Pause;
+using socket_test::Peer;
+using socket_test::PumpUntil;
+using socket_test::ReceiveExactly;
+using socket_test::ReceiveUntilClosed;
+using socket_test::SendAll;
+
+struct Connection {
+    explicit Connection(Peer& peer) {
+        sock.Host = "127.0.0.1";
+        sock.Port = peer.Port();
+        sock.Connect();
+    }
+    // The first socket of a component closes with a reset, dropping unsent data; a sender
+    // turns lingering off first, as the FTP client does for its data connection.
+    void CloseGracefully() {
+        platform::SocketSetLinger(sock.FSocket, false, 0);
+        sock.Disconnect();
+    }
+    TPowersock sock;
+};
+
+// Compares without printing megabytes when they differ.
+void ExpectSameBytes(const std::string& actual, const std::string& expected) {
+    EXPECT_EQ(actual.size(), expected.size());
+    EXPECT_TRUE(actual == expected) << "contents differ";
+}
+
+std::string Pattern(std::size_t size) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    return data;
+}
+
+struct TempFile {
+    explicit TempFile(const std::string& content) {
+        path =
+            std::filesystem::temp_directory_path() /
+            ("psock_sendfile_" + std::to_string(::getpid()) + "_" + std::to_string(content.size()));
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    ~TempFile() { std::filesystem::remove(path); }
+    std::filesystem::path path;
+};
+
+TEST(StreamLines, LineArrivingInPiecesIsReturnedWhole) {
+    Peer peer([](int c) {
+        SendAll(c, "22");
+        Pause(50);
+        SendAll(c, "0 ready\r\n");
+    });
+    Connection conn(peer);
+    EXPECT_EQ(conn.sock.ReadLn(), "220 ready\r\n");
+}
+
+TEST(StreamLines, TwoLinesInOneSegmentComeFromTwoCalls) {
+    Peer peer([](int c) {
+        SendAll(c, "1 first\r\n2 second\r\n");
+        ReceiveUntilClosed(c); // keeps the connection open until the client is done
+    });
+    Connection conn(peer);
+    EXPECT_EQ(conn.sock.ReadLn(), "1 first\r\n");
+    EXPECT_EQ(conn.sock.ReadLn(), "2 second\r\n");
+    conn.sock.Disconnect();
+}
+
+TEST(StreamLines, PeerClosingMidLineGivesEmptyLine) {
+    Peer peer([](int c) { SendAll(c, "230 partial"); });
+    Connection conn(peer);
+    EXPECT_EQ(conn.sock.ReadLn(), "");
+}
+
+TEST(StreamLines, TimeOutEndsReadLnWithReadlnAborted) {
+    Peer peer([](int c) { ReceiveUntilClosed(c); });
+    Connection conn(peer);
+    conn.sock.TimeOut = 100;
+    try {
+        conn.sock.ReadLn();
+        FAIL() << "no exception";
+    } catch (const EAbortError& e) {
+        EXPECT_EQ(e.Message(), "Socket readln aborted");
+    }
+    EXPECT_TRUE(conn.sock.FTimedOut);
+    EXPECT_FALSE(conn.sock.FCanceled); // consumed by the operation that reported it
+    conn.sock.Disconnect();
+}
+
+TEST(StreamLines, LineLongerThanTheBufferFails) {
+    Peer peer([](int c) {
+        SendAll(c, std::string(70000, 'x'));
+        ReceiveUntilClosed(c);
+    });
+    Connection conn(peer);
+    conn.sock.TimeOut = 10000;
+    try {
+        conn.sock.ReadLn();
+        FAIL() << "no exception";
+    } catch (const EAbortError&) {
+        FAIL() << "time-out instead of the length check";
+    } catch (const ESockError& e) {
+        EXPECT_EQ(e.Message(), "Line too long");
+    }
+    conn.sock.Disconnect();
+}
+
+TEST(StreamTransaction, SendsCommandWithCrLfAndTakesReplyNumber) {
+    std::string received;
+    Peer peer([&](int c) {
+        received = ReceiveExactly(c, 6);
+        SendAll(c, "230 User logged in\r\n");
+        received += ReceiveExactly(c, 6);
+        SendAll(c, "Hello there\r\n");
+        ReceiveUntilClosed(c);
+    });
+    Connection conn(peer);
+    EXPECT_EQ(conn.sock.Transaction("USER"), "230 User logged in\r\n");
+    EXPECT_EQ(conn.sock.ReplyNumber, 230);
+    EXPECT_EQ(conn.sock.TransactionReply, "230 User logged in\r\n");
+    EXPECT_EQ(conn.sock.Transaction("NOOP"), "Hello there\r\n");
+    EXPECT_EQ(conn.sock.ReplyNumber, 0);
+    conn.sock.Disconnect();
+    EXPECT_EQ(received, "USER\r\nNOOP\r\n");
+}
+
+TEST(StreamTransaction, ReplyNumberBeyondSixteenBitsSaturates) {
+    Peer peer([](int c) {
+        ReceiveExactly(c, 3);
+        SendAll(c, "99999 big\r\n");
+        ReceiveExactly(c, 3);
+        SendAll(c, "123456789012345\r\n"); // only ten digits are taken
+        ReceiveUntilClosed(c);
+    });
+    Connection conn(peer);
+    conn.sock.Transaction("A");
+    EXPECT_EQ(conn.sock.ReplyNumber, 32767);
+    conn.sock.Transaction("B");
+    EXPECT_EQ(conn.sock.ReplyNumber, 32767);
+    conn.sock.Disconnect();
+}
+
+TEST(StreamTransaction, PeerClosingLeavesReplyNumberZero) {
+    Peer peer([](int c) { ReceiveExactly(c, 6); });
+    Connection conn(peer);
+    EXPECT_EQ(conn.sock.Transaction("QUIT"), "");
+    EXPECT_EQ(conn.sock.ReplyNumber, 0);
+}
+
+TEST(StreamWrite, TextIsCutAtNulAndLongTextGoesOutWhole) {
+    std::string received;
+    const std::string big = Pattern(200000);
+    Peer peer([&](int c) { received = ReceiveUntilClosed(c); });
+    Connection conn(peer);
+    conn.sock.Write(std::string("ab\0cd", 5));
+    conn.sock.Write("");
+    conn.sock.Write(big);
+    conn.CloseGracefully();
+    ASSERT_TRUE(PumpUntil([&] { return peer.Finished(); }));
+    ExpectSameBytes(received, "ab" + big);
+}
+
+TEST(StreamWrite, PendingCancelSendsNothingAndRaisesSendAborted) {
+    std::string received;
+    Peer peer([&](int c) { received = ReceiveUntilClosed(c); });
+    Connection conn(peer);
+    conn.sock.Cancel();
+    EXPECT_THROW(conn.sock.Writeln("LOST"), EAbortError);
+    EXPECT_FALSE(conn.sock.FCanceled);
+    conn.sock.Writeln("KEPT");
+    conn.CloseGracefully();
+    ASSERT_TRUE(PumpUntil([&] { return peer.Finished(); }));
+    EXPECT_EQ(received, "KEPT\r\n");
+}
+
+TEST(StreamWrite, CancelReachesASendToAPeerThatDoesNotRead) {
+    Peer peer([&](int) { peer.WaitForSignal(); });
+    Connection conn(peer);
+    DelayedAction cancel(100, [&] { conn.sock.Cancel(); });
+    try {
+        conn.sock.Write(Pattern(60000000)); // far more than the socket buffers hold
+        FAIL() << "no exception";
+    } catch (const EAbortError& e) {
+        EXPECT_EQ(e.Message(), "Socket send aborted");
+    }
+    EXPECT_TRUE(cancel.Fired());
+    peer.Signal();
+}
+
+TEST(StreamRead, ReadZeroTakesWhateverIsWaiting) {
+    Peer peer([&](int c) {
+        peer.WaitForSignal();
+        SendAll(c, std::string(300, 'q'));
+        ReceiveUntilClosed(c);
+    });
+    Connection conn(peer);
+    EXPECT_EQ(conn.sock.Read(0), "");
+    peer.Signal();
+    ASSERT_TRUE(PumpUntil([&] { return socket_test::BytesWaiting(conn.sock.FSocket) == 300; }));
+    EXPECT_EQ(conn.sock.Read(0), std::string(300, 'q'));
+    conn.sock.Disconnect();
+}
+
+TEST(StreamRead, ReadFiveWaitsForTheMissingBytes) {
+    Peer peer([](int c) {
+        SendAll(c, "abc");
+        Pause(100);
+        SendAll(c, "defg");
+        ReceiveUntilClosed(c);
+    });
+    Connection conn(peer);
+    EXPECT_EQ(conn.sock.Read(5), "abcde");
+    EXPECT_EQ(conn.sock.Read(2), "fg");
+    conn.sock.Disconnect();
+}
+
+TEST(StreamRead, CancelEndsReadAndLeavesTheBytesQueued) {
+    Peer peer([](int c) {
+        SendAll(c, "abc");
+        ReceiveUntilClosed(c);
+    });
+    Connection conn(peer);
+    DelayedAction cancel(100, [&] { conn.sock.Cancel(); });
+    try {
+        conn.sock.Read(5);
+        FAIL() << "no exception";
+    } catch (const EAbortError& e) {
+        EXPECT_EQ(e.Message(), "Socket send aborted");
+    }
+    EXPECT_FALSE(conn.sock.FCanceled);
+    EXPECT_TRUE(conn.sock.DataAvailable());
+    EXPECT_EQ(conn.sock.Read(0), "abc");
+    conn.sock.Disconnect();
+}
+
+TEST(StreamRead, ClearInputTakesAtMostOneBufferFull) {
+    const std::string data = Pattern(100000);
+    Peer peer([&](int c) {
+        SendAll(c, data);
+        ReceiveUntilClosed(c);
+    });
+    Connection conn(peer);
+    ASSERT_TRUE(PumpUntil([&] { return socket_test::BytesWaiting(conn.sock.FSocket) == 100000; }));
+    conn.sock.ClearInput();
+    EXPECT_EQ(socket_test::BytesWaiting(conn.sock.FSocket), 100000 - 65536);
+    EXPECT_EQ(conn.sock.Read(100000 - 65536), data.substr(65536));
+    conn.sock.ClearInput(); // an empty queue is no error
+    conn.sock.Disconnect();
+}
+
+TEST(StreamSendFile, EmptyFileSendsNothing) {
+    TempFile file("");
+    std::string received = "unset";
+    Peer peer([&](int c) { received = ReceiveUntilClosed(c); });
+    Connection conn(peer);
+    int packets = 0;
+    conn.sock.OnPacketSent = [&](TObject*) { ++packets; };
+    conn.sock.SendFile(file.path.string());
+    conn.sock.Disconnect();
+    ASSERT_TRUE(PumpUntil([&] { return peer.Finished(); }));
+    EXPECT_EQ(received, "");
+    EXPECT_EQ(packets, 0);
+    EXPECT_EQ(conn.sock.BytesSent, 0);
+}
+
+TEST(StreamSendFile, FileGoesOutInBlocksOf64KiB) {
+    const std::string data = Pattern(150000);
+    TempFile file(data);
+    std::string received;
+    Peer peer([&](int c) { received = ReceiveUntilClosed(c); });
+    Connection conn(peer);
+    std::vector<std::int32_t> progress;
+    conn.sock.OnPacketSent = [&](TObject* sender) {
+        EXPECT_EQ(sender, &conn.sock);
+        progress.push_back(conn.sock.BytesSent);
+    };
+    conn.sock.SendFile(file.path.string());
+    conn.CloseGracefully();
+    ASSERT_TRUE(PumpUntil([&] { return peer.Finished(); }));
+    ExpectSameBytes(received, data);
+    EXPECT_EQ(conn.sock.BytesSent, 150000);
+    ASSERT_GE(progress.size(), 3u);
+    // A block's last send ends exactly on the block's boundary.
+    for (std::int32_t boundary : {65536, 131072, 150000})
+        EXPECT_NE(std::find(progress.begin(), progress.end(), boundary), progress.end())
+            << boundary;
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
+TEST(StreamSendFile, MissingFileFailsBeforeSending) {
+    Peer peer([](int c) { ReceiveUntilClosed(c); });
+    Connection conn(peer);
+    try {
+        conn.sock.SendFile("/nonexistent/dir/file.svf");
+        FAIL() << "no exception";
+    } catch (const platform::EFOpenError& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file /nonexistent/dir/file.svf");
+    }
+    EXPECT_EQ(conn.sock.BytesSent, 0);
+    conn.sock.Disconnect();
+}
+
+} // namespace
