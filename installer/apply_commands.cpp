@@ -38,7 +38,9 @@ std::string NameFormatCommand(int choice) {
     }
 }
 
-std::string ChangeJobLogCommand() { return "rcmd CHGJOB LOG(4 00 *SECLVL)"; }
+std::string ChangeJobLogCommand() {
+    return "rcmd CHGJOB LOG(4 00 *SECLVL)";
+}
 
 std::string CheckSaveFileCommand(const std::string& library, const std::string& file) {
     return "rcmd chkobj obj(" + library + "/" + file + ") objtype(*FILE)";

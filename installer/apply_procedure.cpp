@@ -12,7 +12,7 @@ namespace installer {
 namespace {
 
 constexpr ApplyControl kBusyControls[] = {
-    ApplyControl::SystemEdt,  ApplyControl::UserIdEdt, ApplyControl::PassEdt,
+    ApplyControl::SystemEdt,    ApplyControl::UserIdEdt,  ApplyControl::PassEdt,
     ApplyControl::TargetLibEdt, ApplyControl::Replaceopt, ApplyControl::ApplyBtn,
     ApplyControl::CancelBtn,
 };
@@ -71,7 +71,9 @@ ApplyProcedure::~ApplyProcedure() {
     ftp_.OnTransactionStop = nullptr;
 }
 
-void ApplyProcedure::FtpConnectionFailed() { Log(kConnectionFailed, 1); }
+void ApplyProcedure::FtpConnectionFailed() {
+    Log(kConnectionFailed, 1);
+}
 
 void ApplyProcedure::Log(const std::string& message, int blankLines) {
     ui_.AddLine(message, blankLines);
@@ -87,7 +89,8 @@ void ApplyProcedure::ApplyBtnClick() noexcept {
         Inputs inputs;
         if (!Validate(inputs) || !PassReadmeGate())
             return;
-        const std::string updateId = values_.descriptor->ReadString(kDefaultsSection, kUpdateKey, "");
+        const std::string updateId =
+            values_.descriptor->ReadString(kDefaultsSection, kUpdateKey, "");
 
         std::exception_ptr failure;
         errorFlag_ = false;

@@ -13,7 +13,9 @@ namespace {
 constexpr int kStopRepeatMs = 20;
 
 // Ticks often enough that a bound is kept to within a few per cent.
-int TickFor(int boundMs) { return std::clamp(boundMs / 20, 5, 250); }
+int TickFor(int boundMs) {
+    return std::clamp(boundMs / 20, 5, 250);
+}
 
 } // namespace
 
@@ -102,7 +104,8 @@ void ApplyWatchdog::Tick() {
         return;
     case Phase::LoggingOff:
         if (elapsed.count() >= boundMs_)
-            Expire("The AS/400 did not answer QUIT within " + bound + "; the connection was closed.");
+            Expire("The AS/400 did not answer QUIT within " + bound +
+                   "; the connection was closed.");
         return;
     case Phase::Uploading:
         TickUpload(now);
@@ -131,8 +134,8 @@ void ApplyWatchdog::TickUpload(Clock::time_point now) {
     if (data->Connected)
         Expire("The transfer of " + subject_ + " made no progress for " + bound + ".");
     else
-        Expire("The AS/400 did not open the data connection for " + subject_ + " within " +
-               bound + ".");
+        Expire("The AS/400 did not open the data connection for " + subject_ + " within " + bound +
+               ".");
 }
 
 } // namespace installer

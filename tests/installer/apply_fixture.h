@@ -84,7 +84,7 @@ protected:
     // test fails.
     void Apply();
 
-    std::vector<std::string> HostCommands() const; // PORT arguments removed
+    std::vector<std::string> HostCommands() const;   // PORT arguments removed
     std::string File(const std::string& name) const; // a file of the settings directory
     std::string PackagePath() const { return package_.string(); }
 

@@ -1,0 +1,220 @@
+#include "tests/installer/apply_fixture.h"
+
+#include "platform/application_exception.h"
+#include "platform/paths.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace apply_test {
+namespace {
+
+// Far beyond any run of these tests; only a fault gets near it.
+constexpr int kRunLimitMs = 60000;
+
+const char* ControlName(installer::ApplyControl control) {
+    using installer::ApplyControl;
+    switch (control) {
+    case ApplyControl::SystemEdt:
+        return "SystemEdt";
+    case ApplyControl::UserIdEdt:
+        return "UserIdEdt";
+    case ApplyControl::PassEdt:
+        return "PassEdt";
+    case ApplyControl::TargetLibEdt:
+        return "TargetLibEdt";
+    case ApplyControl::Replaceopt:
+        return "Replaceopt";
+    case ApplyControl::ApplyBtn:
+        return "ApplyBtn";
+    case ApplyControl::CancelBtn:
+        return "CancelBtn";
+    }
+    return "?";
+}
+
+std::string AllBytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + seed + i / 251) & 0xFF);
+    return bytes;
+}
+
+} // namespace
+
+void FakeApplyUi::ShowMessage(const std::string& text) {
+    messages.push_back(text);
+    calls.push_back("message");
+}
+
+void FakeApplyUi::ErrorDialog(const std::string& text) {
+    errorDialogs.push_back(text);
+    calls.push_back("error dialog");
+}
+
+int FakeApplyUi::ShowReadmeModal() {
+    ++readmeShown;
+    calls.push_back("readme");
+    if (readmeResult == installer::mrOk)
+        readmeAcknowledged = true;
+    return readmeResult;
+}
+
+void FakeApplyUi::SetBusyCursor() {
+    busyCursor = true;
+    calls.push_back("busy cursor");
+}
+
+void FakeApplyUi::SetNormalCursor() {
+    busyCursor = false;
+    calls.push_back("normal cursor");
+}
+
+void FakeApplyUi::SetWindowEnabled(bool on) {
+    windowEnabled = on;
+    calls.push_back(on ? "enable window" : "disable window");
+}
+
+void FakeApplyUi::SetControlEnabled(installer::ApplyControl control, bool on) {
+    enabled[control] = on;
+    calls.push_back(std::string(on ? "enable " : "disable ") + ControlName(control));
+}
+
+std::string FakeApplyUi::FieldText(installer::ApplyField field) const {
+    const auto found = fields.find(field);
+    return found == fields.end() ? std::string() : found->second;
+}
+
+void FakeApplyUi::ClearLog() {
+    log.clear();
+    calls.push_back("clear log");
+}
+
+void FakeApplyUi::AddLine(const std::string& message, int blankLines) {
+    for (int i = 0; i < blankLines; ++i)
+        log.push_back(" ");
+    log.push_back(message);
+    if (onLine)
+        onLine(message);
+}
+
+std::string FakeApplyUi::ExecutablePath() const {
+    return executableDirectory + "apply-update";
+}
+
+bool FakeApplyUi::FileExists(const std::string& path) const {
+    return platform::FileExists(path);
+}
+
+std::string LockCheckBytes() {
+    return AllBytes(70000, 7);
+}
+std::string UpdateBytes() {
+    return AllBytes(150000, 99);
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+OneShot::OneShot(int delayMs, std::function<void()> action)
+    : timer_(std::make_unique<TThreadTimer>()), action_(std::move(action)) {
+    timer_->SetEnabled(false);
+    timer_->SetInterval(static_cast<std::uint32_t>(delayMs));
+    timer_->SetOnTimer([this](TObject*) {
+        timer_->SetEnabled(false);
+        action_();
+    });
+    timer_->SetEnabled(true);
+}
+
+OneShot::~OneShot() = default;
+
+void ApplyTest::SetUp() {
+    package_ = dir_.Path() / "pkg";
+    settings_ = dir_.Path() / "config";
+    std::filesystem::create_directories(package_);
+    std::filesystem::create_directories(settings_);
+    platform::SetSettingsDirectory(settings_.string());
+    platform::SetExceptionHandler(
+        [this](const std::string& message) { reports.push_back(message); });
+    ui.executableDirectory = package_.string() + "/";
+    WriteFile(Package("W_CHKLCKSF.SVF"), LockCheckBytes());
+    WriteFile(Package("MYUPD.SVF"), UpdateBytes());
+}
+
+void ApplyTest::TearDown() {
+    procedure.reset();
+    ftp.reset();
+    platform::SetExceptionHandler({});
+    platform::SetSettingsDirectory("");
+}
+
+void ApplyTest::StartHost(std::vector<std::string> options) {
+    test_support::HostEmulatorConfig config;
+    config.options = std::move(options);
+    host = std::make_unique<test_support::HostEmulator>(config);
+}
+
+void ApplyTest::Descriptor(const std::string& defaults) {
+    WriteFile(Package("update.Ini"), "[Defaults]\r\n" + defaults);
+}
+
+void ApplyTest::StandardDescriptor() {
+    Descriptor("Update=MYUPD\r\nDescription=Test update\r\nFilename=MYUPD.SVF\r\n"
+               "Lock1=APPLIB/ORDERS\r\nType1=*FILE\r\n");
+}
+
+void ApplyTest::Load() {
+    values = installer::LoadProgramValues(Package("apply-update").string());
+    ftp = std::make_unique<TNMFTP>();
+    procedure = std::make_unique<installer::ApplyProcedure>(ui, *ftp, values);
+    procedure->OnBusyChanged = [this](bool busy) { busyChanges.push_back(busy); };
+}
+
+void ApplyTest::FillFields(const std::string& password) {
+    using installer::ApplyField;
+    ui.fields[ApplyField::SystemEdt] = "127.0.0.1:" + std::to_string(host->Port());
+    ui.fields[ApplyField::UserIdEdt] = host->User();
+    ui.fields[ApplyField::PassEdt] = password.empty() ? host->Password() : password;
+    ui.fields[ApplyField::TargetLibEdt] = "QGPL";
+}
+
+void ApplyTest::Apply() {
+    if (!procedure)
+        Load();
+    // A run that hangs is cancelled over and over until it ends, and the test fails.
+    TThreadTimer limit;
+    limit.SetEnabled(false);
+    limit.SetInterval(kRunLimitMs);
+    limit.SetOnTimer([this, &limit](TObject*) {
+        hung = true;
+        limit.SetInterval(20);
+        procedure->Stop();
+        ftp->Cancel();
+        ftp->Abort();
+    });
+    limit.SetEnabled(true);
+    procedure->ApplyBtnClick();
+    limit.SetEnabled(false);
+    EXPECT_FALSE(hung) << "the run did not end by itself";
+}
+
+std::vector<std::string> ApplyTest::HostCommands() const {
+    std::vector<std::string> commands;
+    for (const std::string& command : host->Commands())
+        commands.push_back(command.rfind("PORT ", 0) == 0 ? "PORT" : command);
+    return commands;
+}
+
+std::string ApplyTest::File(const std::string& name) const {
+    return ReadFile(settings_ / name);
+}
+
+} // namespace apply_test
