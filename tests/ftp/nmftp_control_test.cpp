@@ -5,6 +5,7 @@
 #include "platform/exception.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -207,6 +208,42 @@ TEST_F(ScriptedClient, CredentialWithLineBreakIsRefusedBeforeItIsSent) {
     EXPECT_FALSE(ftp.Connected);
     FinishPeer();
     EXPECT_EQ(peer.Commands(), Lines{"QUIT\r\n"});
+}
+
+TEST_F(ScriptedClient, TimeOutDoesNotEndTheWaitForTheGreeting) {
+    // The greeting comes only after the client's time-out has fired: the time-out reaches
+    // Abort, which has no data connection to cancel, so the log-on goes on.
+    peer.AwaitSignal().Send("220 late\r\n").Reply("230 ok\r\n").Reply("221 bye\r\n");
+    ftp.ReportLevel = 8;
+    ftp.OnStatus = [&](TComponent*, const std::string& status) {
+        if (status == "Timer Triggered")
+            peer.Signal();
+    };
+    ftp.TimeOut = 20;
+    ftp.UserID = "bob";
+    ftp.Password = "pw";
+    peer.Start();
+    ftp.Connect();
+    EXPECT_EQ(events, Lines{"Connect"});
+    ftp.Abort();
+    EXPECT_FALSE(ftp.FCanceled);
+    ftp.Disconnect();
+    FinishPeer();
+}
+
+TEST_F(ScriptedClient, DestroyingAConnectedClientSendsNoQuit) {
+    ScriptLogOn();
+    peer.AwaitClientClose();
+    auto client = std::make_unique<TNMFTP>();
+    client->Host = "127.0.0.1";
+    client->Port = peer.Port();
+    client->UserID = "bob";
+    client->Password = "pw";
+    peer.Start();
+    client->Connect();
+    client.reset();
+    FinishPeer();
+    EXPECT_EQ(peer.Commands(), (Lines{"USER bob\r\n", "PASS pw\r\n"}));
 }
 
 // --- the server closing while a reply is awaited ---
