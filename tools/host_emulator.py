@@ -68,7 +68,11 @@ def main(argv=None):
     except (ClError, OSError) as error:
         print("host_emulator: cannot prepare the library root: %s" % error, file=sys.stderr)
         return 2
-    record = CommandRecord(options.record)
+    try:
+        record = CommandRecord(options.record)
+    except OSError as error:
+        print("host_emulator: cannot open the record: %s" % error, file=sys.stderr)
+        return 2
     try:
         server = FTPServer(("127.0.0.1", options.port), make_session_class(options, store, record))
     except OSError as error:

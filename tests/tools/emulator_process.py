@@ -2,7 +2,6 @@
 
 import ftplib
 import json
-import os
 import pathlib
 import select
 import subprocess

@@ -3,7 +3,7 @@ that creates both save files, a run with a locked object, and a repeated install
 
 import unittest
 
-from emulator_process import EmulatorProcess, reply_error
+from emulator_process import EmulatorProcess
 
 SL = "KDXSUPPT"
 U = "KDX0042"

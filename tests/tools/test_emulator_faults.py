@@ -6,12 +6,11 @@ at the socket can only miss a wrong answer on a very slow machine, never fail a
 right one.
 """
 
-import ftplib
 import io
 import socket
 import unittest
 
-from emulator_process import PASSWORD, WAIT_LIMIT_S, EmulatorProcess, reply_error
+from emulator_process import WAIT_LIMIT_S, EmulatorProcess, reply_error
 
 QUIET_LOOK_S = 0.3
 
@@ -159,6 +158,11 @@ class StartUp(unittest.TestCase):
         with self.assertRaises(RuntimeError) as raised:
             EmulatorProcess("--port", str(first.port)).stop()
         self.assertIn("cannot listen on 127.0.0.1:%d" % first.port, str(raised.exception))
+
+    def test_a_library_name_that_could_leave_the_root_is_refused_at_start(self):
+        with self.assertRaises(RuntimeError) as raised:
+            EmulatorProcess("--library", "../OUTSIDE").stop()
+        self.assertIn("Value '../OUTSIDE' for library name not valid", str(raised.exception))
 
 
 if __name__ == "__main__":

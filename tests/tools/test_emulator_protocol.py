@@ -1,6 +1,5 @@
 """The host's FTP side: greeting, log-on, name format, libraries, uploads, the record."""
 
-import ftplib
 import io
 import os
 import socket
