@@ -72,6 +72,9 @@ ApplyProcedure::~ApplyProcedure() {
 }
 
 void ApplyProcedure::FtpConnectionFailed() {
+    // A connection attempt that the run itself gave up on says so in its own words.
+    if (RunAbandoned())
+        return;
     Log(kConnectionFailed, 1);
 }
 

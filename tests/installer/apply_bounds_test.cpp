@@ -1,6 +1,7 @@
 // The waits of a run that are bounded, the ones that are not, and the operator's Stop.
 #include "tests/installer/apply_fixture.h"
 
+#include "platform/socket_api.h"
 #include "tests/support/scripted_ftp_peer.h"
 
 #include <gmock/gmock.h>
@@ -71,6 +72,55 @@ TEST_F(ApplyBoundsTest, HostThatNeverConnectsBackEndsTheRunWithinTheBound) {
     EXPECT_THAT(host->Commands(), Not(Contains("QUIT")));
     EXPECT_FALSE(ftp->Connected);
     EXPECT_TRUE(std::filesystem::exists(settings_ / "KDXInst.Ini"));
+    EXPECT_THAT(busyChanges, ElementsAre(true, false));
+}
+
+// A listener whose queue is full: the system drops further connection requests, as a host
+// behind a firewall does, so a connection attempt gets no answer at all.
+class UnansweringHost {
+public:
+    UnansweringHost() : listener_(platform::SocketCreate()) {
+        platform::SocketBind(listener_, {platform::InetAddr("127.0.0.1"), 0});
+        platform::SocketListen(listener_, 0);
+        platform::SocketAddressV4 local;
+        platform::SocketLocalName(listener_, &local);
+        port_ = local.port;
+        for (auto& filler : fillers_) {
+            filler = std::make_unique<TPowersock>();
+            filler->Host = "127.0.0.1";
+            filler->Port = port_;
+            filler->TimeOut = 100;
+            try {
+                filler->Connect();
+            } catch (const ESockError&) {
+                // Once the queue is full the attempts go unanswered, as intended.
+            }
+        }
+    }
+    ~UnansweringHost() { platform::SocketClose(listener_); }
+    UnansweringHost(const UnansweringHost&) = delete;
+    UnansweringHost& operator=(const UnansweringHost&) = delete;
+    std::uint16_t Port() const { return port_; }
+
+private:
+    platform::SocketHandle listener_;
+    std::uint16_t port_ = 0;
+    std::unique_ptr<TPowersock> fillers_[4];
+};
+
+TEST_F(ApplyBoundsTest, HostThatDoesNotAnswerTheConnectionEndsTheRunWithinTheBound) {
+    const UnansweringHost unanswering;
+    StandardDescriptor();
+    LoadWithTestBound();
+    const std::string ip = "127.0.0.1:" + std::to_string(unanswering.Port());
+    ui.fields[ApplyField::SystemEdt] = ip;
+    ui.fields[ApplyField::UserIdEdt] = "QSECOFR";
+    ui.fields[ApplyField::PassEdt] = "pw";
+    Apply();
+
+    EXPECT_THAT(reports,
+                ElementsAre("The AS/400 at " + ip + " did not answer within 300 milliseconds."));
+    EXPECT_THAT(ui.log, ElementsAre(" ", "Connecting to: " + ip));
     EXPECT_THAT(busyChanges, ElementsAre(true, false));
 }
 
