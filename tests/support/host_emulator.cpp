@@ -254,6 +254,11 @@ HostEmulator::HostEmulator(HostEmulatorConfig config)
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath_.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
+#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
+    // A copy of one of the test's sockets in the emulator would keep that connection
+    // open after the test closes it.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
     const int spawned =
         ::posix_spawn(&pid_, python.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
