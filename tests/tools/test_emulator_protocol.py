@@ -79,6 +79,11 @@ class NameFormatAndLibraries(unittest.TestCase):
         )
         self.assertEqual(self.ftp.sendcmd("PWD"), '257 "/QSYS.LIB/MYLIB.LIB" is current directory.')
 
+    def test_type_answers_as_the_host_does(self):
+        self.assertEqual(self.ftp.sendcmd("TYPE I"), "200 Representation type is binary IMAGE.")
+        self.assertEqual(self.ftp.sendcmd("type a"), "200 Representation type is ASCII nonprint.")
+        self.assertTrue(reply_error(self.ftp.sendcmd, "TYPE E").startswith("504 "))
+
     def test_namefmt_other_values_are_refused(self):
         self.assertTrue(reply_error(self.ftp.sendcmd, "SITE NAMEFMT 2").startswith("501 "))
 

@@ -196,6 +196,20 @@ class HostSession(FTPHandler):
     def ftp_SYST(self, line):
         self.respond('215  OS/400 is the remote operating system.  The TCP/IP version is "V7R4M0".')
 
+    def ftp_NOOP(self, line):
+        self.respond("200 NOOP subcommand received.")
+
+    def ftp_TYPE(self, line):
+        kind = line.upper().replace(" ", "")
+        if kind in ("A", "AN"):
+            self._current_type = "a"
+            self.respond("200 Representation type is ASCII nonprint.")
+        elif kind in ("I", "L8"):
+            self._current_type = "i"
+            self.respond("200 Representation type is binary IMAGE.")
+        else:
+            self.respond("504 Representation type %s not supported." % line)
+
     def ftp_PWD(self, line):
         library = self.current_library or DEFAULT_LIBRARY
         if self.namefmt == 1:
