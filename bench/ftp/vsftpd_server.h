@@ -1,0 +1,30 @@
+// A throw-away vsftpd on 127.0.0.1 for the benchmark: anonymous log-on, uploads into
+// "in/" of a temporary root. Needs root (vsftpd's chroot), as on the benchmark machine.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+namespace bench {
+
+class VsftpdServer {
+public:
+    explicit VsftpdServer(const std::filesystem::path& workDirectory);
+    ~VsftpdServer();
+    VsftpdServer(const VsftpdServer&) = delete;
+    VsftpdServer& operator=(const VsftpdServer&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+    // Where uploads to "in/<name>" land.
+    std::filesystem::path Incoming() const { return root_ / "in"; }
+
+private:
+    std::filesystem::path root_;
+    int pid_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+// A port that was free a moment ago (vsftpd takes its port from its configuration).
+std::uint16_t FreeLoopbackPort();
+
+} // namespace bench
