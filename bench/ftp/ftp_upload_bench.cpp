@@ -23,8 +23,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -126,6 +128,15 @@ private:
     std::thread thread_;
 };
 
+// Removes a directory tree on every way out of the benchmark.
+struct RemoveOnExit {
+    std::filesystem::path path;
+    ~RemoveOnExit() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
 struct Run {
     double dataSeconds, totalSeconds, cpuSeconds, peakMiB;
 };
@@ -144,8 +155,8 @@ double Median(std::vector<double> values) {
 Run Measure(const std::vector<std::string>& argv, bool curlTimings) {
     const auto child = bench::RunChild(argv);
     if (child.exitStatus != 0) {
-        std::fprintf(stderr, "run failed: %s\n%s\n", argv[0].c_str(), child.output.c_str());
-        std::exit(1);
+        // Thrown, not exited: the server and the work directory must be cleaned up.
+        throw std::runtime_error("run failed: " + argv[0] + " " + argv[1] + "\n" + child.output);
     }
     double first = 0, second = 0;
     std::istringstream(child.output) >> first >> second;
@@ -176,8 +187,19 @@ void WriteFile(const std::filesystem::path& path, std::size_t bytes) {
 
 } // namespace
 
+int Benchmark(const std::vector<std::string>& args);
+
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return Benchmark(args);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+}
+
+int Benchmark(const std::vector<std::string>& args) {
     if (args.size() == 5 && args[0] == "--child-upload")
         return ChildUpload(args[1] == "passive", std::atoi(args[2].c_str()), args[3], args[4]);
     if (args.size() == 3 && args[0] == "--child-copy")
@@ -203,6 +225,7 @@ int main(int argc, char** argv) {
         (std::filesystem::is_directory(directory) ? directory : std::string("/tmp")) +
         "/ftp-bench-XXXXXX";
     const std::filesystem::path work = ::mkdtemp(pattern.data());
+    const RemoveOnExit removeWork{work};
     // The server's anonymous user must reach its root inside.
     std::filesystem::permissions(
         work, std::filesystem::perms::others_exec | std::filesystem::perms::group_exec,
@@ -285,6 +308,5 @@ int main(int argc, char** argv) {
                         100 * dataRate[mode] / dataRate[4], cpu[mode] / cpu[mode + 2]);
         }
     }
-    std::filesystem::remove_all(work);
     return 0;
 }
