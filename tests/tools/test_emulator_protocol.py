@@ -49,6 +49,16 @@ class GreetingAndLogOn(unittest.TestCase):
             self.assertTrue(reply_error(ftp.sendcmd, command).startswith("530 "), command)
         ftp.close()
 
+    def test_stray_line_breaks_in_a_command_never_split_its_reply(self):
+        with socket.create_connection(("127.0.0.1", self.host.port), WAIT_LIMIT_S) as s:
+            reader = s.makefile("rb")
+            reader.readline()
+            reader.readline()
+            s.sendall(b"FOO\nBAR\r\r\nTYPE X\x00\nY\r\nNOOP\r\n")
+            self.assertEqual(reader.readline(), b'500 Command "FOO?BAR?" not understood.\r\n')
+            self.assertEqual(reader.readline(), b"530 Log in with USER and PASS first.\r\n")
+            self.assertEqual(reader.readline(), b"200 NOOP subcommand received.\r\n")
+
     def test_quit_is_answered_221(self):
         ftp = self.host.connect()
         self.assertEqual(ftp.quit(), "221 QUIT subcommand received.")

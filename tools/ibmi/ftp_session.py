@@ -10,6 +10,7 @@ plays the faults chosen by the options.
 
 import itertools
 import logging
+import re
 import socket
 
 from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler
@@ -22,6 +23,10 @@ DEFAULT_LIBRARY = "QGPL"
 TRANSFER_COMPLETE = "250 File transfer completed successfully."
 NO_DATA_CONNECTION = "425 Unable to open data connection."
 NO_DIRECTORY = "550 Specified directory does not exist or cannot be accessed."
+
+# A lone CR or LF (or a NUL) that a client put in a command must not come back inside a
+# reply that echoes the command, where it would split the reply into extra lines.
+_STRAY_LINE_BREAK = re.compile(r"\r(?!\n)|(?<!\r)\n|\x00")
 
 
 class HostActiveDTP(ActiveDTP):
@@ -153,6 +158,9 @@ class HostSession(FTPHandler):
             self.logged_on_only(self.record_port, arg)
         else:
             self.pre_process_command(line, cmd, arg)
+
+    def push(self, s):
+        super().push(_STRAY_LINE_BREAK.sub("?", s))
 
     def logged_on_only(self, action, arg):
         if not self.authenticated:
