@@ -32,6 +32,21 @@ std::unique_ptr<QLabel> MakeLabel(QWidget* parent, const char* caption, int left
     return label;
 }
 
+// The captions' widths were measured in the original font; a wider substitute must not cut
+// them. The field labels keep their right edge next to the edits, like right-justified
+// auto-sized labels.
+void FitCaption(QLabel& label, bool keepRightEdge) {
+    const int needed = label.sizeHint().width();
+    if (needed <= label.width())
+        return;
+    QRect area = label.geometry();
+    if (keepRightEdge)
+        area.setLeft(area.right() + 1 - needed);
+    else
+        area.setWidth(needed);
+    label.setGeometry(area);
+}
+
 std::unique_ptr<QLineEdit> MakeEdit(QWidget* parent, int top) {
     auto edit = std::make_unique<QLineEdit>(parent);
     edit->setGeometry(152, top, 121, 21);
@@ -91,6 +106,11 @@ void TApplyUpdateForm::CreateControls() {
     Label3 = MakeLabel(this, "Password", 83, 139, 46, 13);
     Label7 = MakeLabel(this, "Target library", 68, 163, 61, 13);
     Label4 = MakeLabel(this, "Status", 9, 212, 30, 13);
+    for (QLabel* label : {Label1.get(), Label2.get(), Label3.get(), Label7.get()}) {
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        FitCaption(*label, true);
+    }
+    FitCaption(*Label4, false);
 
     SystemEdt = MakeEdit(this, 86);
     UserIdEdt = MakeEdit(this, 110);

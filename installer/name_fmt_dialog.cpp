@@ -10,6 +10,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace installer {
 namespace {
 const char* const kItemTexts[3] = {
@@ -17,6 +19,9 @@ const char* const kItemTexts[3] = {
     "Set the name format to *LIB (SITE NAMEFMT 0)",
     "Set the name format to *PATH (SITE NAMEFMT 1)",
 };
+const int kItemsLeft = 6;
+const int kItemsRight = 2;
+const int kGroupFrame = 2;
 } // namespace
 
 TNameFmt::TNameFmt(QWidget* mainWindow)
@@ -36,6 +41,9 @@ TNameFmt::TNameFmt(QWidget* mainWindow)
     FormatGrp->setGeometry(0, 0, 277, 113);
     items_ = std::make_unique<QButtonGroup>();
     auto layout = std::make_unique<QVBoxLayout>();
+    // Narrow margins, as a radio group has, so the longest item fits the fixed width.
+    layout->setContentsMargins(kItemsLeft, 2, kItemsRight, 2);
+    layout->setSpacing(0);
     for (int i = 0; i < 3; ++i) {
         FormatItems[i] = std::make_unique<QRadioButton>(QString::fromLatin1(kItemTexts[i]));
         layout->addWidget(FormatItems[i].get());
@@ -43,6 +51,7 @@ TNameFmt::TNameFmt(QWidget* mainWindow)
     }
     FormatGrp->setLayout(layout.release()); // the group owns its layout
     FormatItems[0]->setChecked(true);
+    FitItems();
 
     QWidget::setTabOrder(Button1.get(), Button2.get());
     QWidget::setTabOrder(Button2.get(), FormatItems[0].get());
@@ -52,6 +61,20 @@ TNameFmt::TNameFmt(QWidget* mainWindow)
 }
 
 TNameFmt::~TNameFmt() = default;
+
+void TNameFmt::FitItems() {
+    // The fixed width was laid out for MS Sans Serif; a wider substitute font is narrowed
+    // just enough that no item text is cut.
+    const int available = FormatGrp->width() - kItemsLeft - kItemsRight - kGroupFrame;
+    for (const auto& item : FormatItems) {
+        const int needed = item->sizeHint().width();
+        if (needed <= available)
+            continue;
+        QFont narrower = item->font();
+        narrower.setStretch(std::max(50, 100 * available / needed));
+        item->setFont(narrower);
+    }
+}
 
 int TNameFmt::ItemIndex() const {
     return items_->checkedId();

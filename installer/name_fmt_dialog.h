@@ -34,6 +34,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void FitItems();
+
     std::unique_ptr<QButtonGroup> items_;
 };
 

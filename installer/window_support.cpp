@@ -15,7 +15,12 @@ std::string FromQString(const QString& text) {
 }
 
 QFont WindowFont() {
-    QFont font(QStringLiteral("MS Sans Serif"));
+    // The layout's fixed widths were measured with MS Sans Serif; the fallbacks share its
+    // proportions closely enough that no caption is cut.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
     return font;
