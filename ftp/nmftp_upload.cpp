@@ -11,6 +11,10 @@ bool InRange(int value, int low, int high) {
     return value >= low && value <= high;
 }
 
+platform::SocketHandle AsHandle(TSocket socket) {
+    return socket == kInvalidSocket ? platform::kNoSocket : socket;
+}
+
 } // namespace
 
 void TNMFTP::Upload(const std::string& LocalFile, const std::string& RemoteFile) {
@@ -129,11 +133,11 @@ bool TNMFTP::UploadFailureHandled(const std::string& ReplyLine) {
 void TNMFTP::AcceptDataConnection() {
     const TSocket listening = FDataConnection->FSocket;
     FDataConnection->FSocket = FDataConnection->Accept();
-    platform::SocketClose(listening);
+    platform::SocketClose(AsHandle(listening));
 }
 
 void TNMFTP::CloseDataConnection() {
     // In stream mode the close marks the end of the file; it must be the graceful one.
-    platform::SocketSetLinger(FDataConnection->FSocket, false, 0);
+    platform::SocketSetLinger(AsHandle(FDataConnection->FSocket), false, 0);
     FDataConnection->RequestCloseSocket();
 }
