@@ -84,8 +84,8 @@ void ApplyProcedure::Log(const std::string& message, int blankLines) {
 
 void ApplyProcedure::ApplyBtnClick() noexcept {
     // The window is enabled again while the connection closes; a second run must not start
-    // inside the first one's wait.
-    if (running_)
+    // inside the first one's wait. Nor can a run start once the window has closed.
+    if (running_ || !values_.descriptor)
         return;
     try {
         FlagScope running(running_);

@@ -256,6 +256,28 @@ TEST_F(ApplyBoundsTest, StopWhileTheHostNeverGreetsEndsTheLogOnAndItsCleanUp) {
     EXPECT_EQ(ui.log.back(), "The Apply Update process was stopped by the operator.");
 }
 
+TEST_F(ApplyBoundsTest, LogOffFromASilentHostIsBoundedAndAnotherPressMeanwhileIsIgnored) {
+    StartHost({"--silent-on", "QUIT"});
+    StandardDescriptor();
+    LoadWithTestBound();
+    FillFields();
+    std::unique_ptr<OneShot> secondPress;
+    ui.onLine = [&](const std::string& line) {
+        if (line == "The Apply Update process is complete.")
+            secondPress = std::make_unique<OneShot>(50, [this] { procedure->ApplyBtnClick(); });
+    };
+    Apply();
+
+    EXPECT_THAT(reports, ElementsAre("The AS/400 did not answer QUIT within 300 milliseconds; the "
+                                     "connection was closed."));
+    EXPECT_EQ(ui.log.back(), "The Apply Update process is complete.");
+    EXPECT_EQ(std::count(ui.calls.begin(), ui.calls.end(), "busy cursor"), 1);
+    const std::vector<std::string> commands = host->Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "QUIT"), 1);
+    EXPECT_FALSE(ftp->Connected);
+    EXPECT_TRUE(std::filesystem::exists(settings_ / "KDXInst.Ini"));
+}
+
 TEST_F(ApplyBoundsTest, StopOutsideARunDoesNothing) {
     StartHost();
     StandardDescriptor();
