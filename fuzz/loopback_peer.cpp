@@ -24,29 +24,26 @@ constexpr int kLimitMs = 20000;
 
 } // namespace
 
-LoopbackPeer::LoopbackPeer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener_ < 0)
+LoopbackPeer::~LoopbackPeer() {
+    Join();
+}
+
+std::uint16_t LoopbackPeer::Serve(std::string bytes, std::size_t piece) {
+    Join();
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0)
         Die("socket");
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 4) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         Die("listen");
-    port_ = ntohs(address.sin_port);
-}
-
-LoopbackPeer::~LoopbackPeer() {
-    Join();
-    ::close(listener_);
-}
-
-void LoopbackPeer::Serve(std::string bytes, std::size_t piece) {
-    Join();
-    thread_ = std::thread([this, bytes = std::move(bytes), piece] { Run(bytes, piece); });
+    thread_ =
+        std::thread([listener, bytes = std::move(bytes), piece] { Run(listener, bytes, piece); });
+    return ntohs(address.sin_port);
 }
 
 void LoopbackPeer::Join() {
@@ -54,13 +51,12 @@ void LoopbackPeer::Join() {
         thread_.join();
 }
 
-void LoopbackPeer::Run(const std::string& bytes, std::size_t piece) {
-    pollfd waiting{listener_, POLLIN, 0};
-    if (::poll(&waiting, 1, kLimitMs) != 1)
-        return; // the client never connected: it failed before, nothing to serve
-    const int fd = ::accept(listener_, nullptr, nullptr);
+void LoopbackPeer::Run(int listener, const std::string& bytes, std::size_t piece) {
+    pollfd waiting{listener, POLLIN, 0};
+    const int fd = ::poll(&waiting, 1, kLimitMs) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
+    ::close(listener);
     if (fd < 0)
-        return;
+        return; // the client never connected: it failed before, nothing to serve
     piece = std::max<std::size_t>(piece, 1);
     for (std::size_t sent = 0; sent < bytes.size();) {
         const auto n =

@@ -51,14 +51,14 @@ ExpectedLines Expect(const std::string& bytes) {
     }
 }
 
-void ReadLines(const std::string& bytes) {
+void ReadLines(const std::string& bytes, std::uint16_t port) {
     const ExpectedLines expected = Expect(bytes);
     std::vector<std::string> lines;
     bool refused = false;
     {
         TPowersock socket;
         socket.Host = "127.0.0.1";
-        socket.Port = Peer().Port();
+        socket.Port = port;
         socket.Connect();
         try {
             for (std::string line = socket.ReadLn(); !line.empty(); line = socket.ReadLn())
@@ -73,11 +73,11 @@ void ReadLines(const std::string& bytes) {
     FUZZ_CHECK(lines == expected.lines, "ReadLn did not return the server's lines");
 }
 
-void LogOnAndCommand(std::uint8_t mode) {
+void LogOnAndCommand(std::uint8_t mode, std::uint16_t port) {
     {
         TNMFTP ftp;
         ftp.Host = "127.0.0.1";
-        ftp.Port = Peer().Port();
+        ftp.Port = port;
         ftp.UserID = "user";
         ftp.Password = "secret";
         ftp.ReportLevel = 8;
@@ -91,7 +91,7 @@ void LogOnAndCommand(std::uint8_t mode) {
             ftp.FWPassword = "fwsecret";
         } else if (mode % 4 == 3) {
             ftp.Proxy = "127.0.0.1";
-            ftp.ProxyPort = Peer().Port();
+            ftp.ProxyPort = port;
             ftp.FirewallType = static_cast<TFirewallType>((mode / 4) % 3);
         }
         int failures = 0;
@@ -122,10 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t mode = data[0];
     const std::size_t piece = 1 + data[1] * 37u;
     std::string bytes(reinterpret_cast<const char*>(data) + 2, size - 2);
-    Peer().Serve(bytes, piece);
+    const std::uint16_t port = Peer().Serve(bytes, piece);
     if (mode % 4 == 0)
-        ReadLines(bytes);
+        ReadLines(bytes, port);
     else
-        LogOnAndCommand(mode);
+        LogOnAndCommand(mode, port);
     return 0;
 }
