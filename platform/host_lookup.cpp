@@ -1,36 +1,118 @@
+// The lookup runs getaddrinfo on a worker thread of its own and hands the outcome to the
+// main thread as a posted event. (Qt's own asynchronous lookup was tried first: one that is
+// still running when the program ends crashes Qt's worker, and a timed-out lookup is
+// exactly such a one.) A cancelled lookup's worker finishes on its own and finds nobody to
+// report to.
 #include "platform/host_lookup.h"
 
 #include "platform/socket_api.h"
 #include "platform/socket_notifier.h"
 
-#include <QHostAddress>
-#include <QHostInfo>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
-#include <QtEndian>
 
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
 
 namespace platform {
 namespace {
 
-int LookupError(const QHostInfo& info) {
-    switch (info.error()) {
-    case QHostInfo::NoError:
+int LookupError(int status) {
+    switch (status) {
+    case 0:
         return 0;
-    case QHostInfo::HostNotFound:
+    case EAI_NONAME:
         return kWsaHostNotFound;
+    case EAI_AGAIN:
+        return 11002; // the name server did not answer for sure: "try again"
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+    case EAI_ADDRFAMILY:
+        return kWsaNoData;
     default:
         return kWsaNoRecovery;
     }
 }
 
+QEvent::Type CompletionType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+struct Outcome {
+    int error = 0;
+    std::uint32_t address = 0; // network order
+};
+
+class CompletionEvent : public QEvent {
+public:
+    explicit CompletionEvent(Outcome outcome) : QEvent(CompletionType()), outcome_(outcome) {}
+    const Outcome& Result() const { return outcome_; }
+
+private:
+    Outcome outcome_;
+};
+
+class CompletionReceiver : public QObject {
+public:
+    explicit CompletionReceiver(std::function<void(const Outcome&)> done)
+        : done_(std::move(done)) {}
+    bool event(QEvent* event) override {
+        if (event->type() != CompletionType())
+            return QObject::event(event);
+        try {
+            done_(static_cast<CompletionEvent*>(event)->Result());
+        } catch (...) {
+            // Exceptions must not cross the event dispatcher.
+        }
+        return true;
+    }
+
+private:
+    std::function<void(const Outcome&)> done_;
+};
+
+// What the worker and the main thread share: where to report, or nothing once cancelled.
+struct Shared {
+    std::mutex mutex;
+    QObject* receiver = nullptr;
+};
+
+Outcome Resolve(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    Outcome outcome;
+    outcome.error = LookupError(::getaddrinfo(name.c_str(), nullptr, &hints, &found));
+    if (outcome.error == 0) {
+        outcome.error = kWsaNoData;
+        for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+            if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+                outcome.address =
+                    reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
+                outcome.error = 0;
+                break;
+            }
+        }
+    }
+    if (found != nullptr)
+        ::freeaddrinfo(found);
+    return outcome;
+}
+
 } // namespace
 
 struct HostLookup::Impl {
-    // The context of the completion: destroying it disconnects a completion still on its
-    // way, so a cancelled lookup is never reported.
-    std::unique_ptr<QObject> context;
-    int id = -1;
+    std::shared_ptr<Shared> shared;
+    std::unique_ptr<CompletionReceiver> receiver;
 };
 
 HostLookup::HostLookup() : impl_(std::make_unique<Impl>()) {}
@@ -42,39 +124,41 @@ HostLookup::~HostLookup() {
 void HostLookup::Start(const std::string& name, MessageWindow* window, unsigned message,
                        char* result, std::size_t size) {
     Cancel();
-    impl_->context = std::make_unique<QObject>();
-    auto completed = [this, window, message, result, size](const QHostInfo& info) {
-        impl_->id = -1;
-        int error = LookupError(info);
-        int length = 0;
-        if (error == 0) {
-            error = kWsaNoData; // a name with no IPv4 address has no record of the kind asked
-            for (const QHostAddress& address : info.addresses()) {
-                bool isV4 = false;
-                const quint32 value = address.toIPv4Address(&isV4);
-                if (!isV4 || size < 4)
-                    continue;
-                const std::uint32_t networkOrder = qToBigEndian(value);
-                std::memcpy(result, &networkOrder, 4);
+    impl_->receiver = std::make_unique<CompletionReceiver>(
+        [this, window, message, result, size](const Outcome& outcome) {
+            int length = 0;
+            if (outcome.error == 0 && size >= 4) {
+                std::memcpy(result, &outcome.address, 4);
                 length = 4;
-                error = 0;
-                break;
             }
-        }
-        // Already an event of the main thread (the lookup's completion): hand it over now.
-        if (MessageWindow::Alive(window))
-            window->Send(message, 0, MakeSelectLParam(length, error));
-    };
-    impl_->id =
-        QHostInfo::lookupHost(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())),
-                              impl_->context.get(), completed);
+            impl_->shared.reset();
+            if (MessageWindow::Alive(window))
+                window->Send(message, 0, MakeSelectLParam(length, outcome.error));
+        });
+    auto shared = std::make_shared<Shared>();
+    shared->receiver = impl_->receiver.get();
+    impl_->shared = shared;
+    const bool valid = name.find('\0') == std::string::npos && !name.empty();
+    std::thread([shared, name, valid] {
+        Outcome outcome;
+        if (valid)
+            outcome = Resolve(name);
+        else
+            outcome.error = kWsaHostNotFound;
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        if (shared->receiver != nullptr)
+            QCoreApplication::postEvent(shared->receiver, new CompletionEvent(outcome));
+    }).detach();
 }
 
 void HostLookup::Cancel() {
-    if (impl_->id >= 0)
-        QHostInfo::abortHostLookup(impl_->id);
-    impl_->id = -1;
-    impl_->context.reset();
+    if (impl_->shared) {
+        const std::lock_guard<std::mutex> lock(impl_->shared->mutex);
+        impl_->shared->receiver = nullptr;
+    }
+    impl_->shared.reset();
+    // Destroying the receiver also drops a completion that was posted but not handled.
+    impl_->receiver.reset();
 }
 
 } // namespace platform
