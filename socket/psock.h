@@ -165,4 +165,5 @@ protected:
 
 private:
     bool FCountedUser = false; // this instance is counted in WinsockUsers
+    bool FConnectDone = false; // the connect notification of the current attempt came
 };

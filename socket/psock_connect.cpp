@@ -188,14 +188,17 @@ void TPowersock::Connect() {
     FSockAddr.port = static_cast<std::uint16_t>((Proxy.empty() ? Port : ProxyPort) & 0xFFFF);
     FAsyncDone = false;
     FLastEventOk = true;
+    FConnectDone = false;
     if (platform::SocketConnect(Handle(), FSockAddr) != 0) {
         std::string msg;
         CheckSocketError(platform::kWsaEWouldBlock, msg);
     }
     TimerOn();
+    // The connect notification itself ends the wait too: a peer that closes at once turns
+    // Connected back to False in the same pass, and the wait must not outlive that.
     do {
         PumpAndWait();
-    } while (!Connected && !FTimedOut && !FCanceled && FLastEventOk);
+    } while (!Connected && !FConnectDone && !FTimedOut && !FCanceled && FLastEventOk);
     TimerOff();
     if (!FTimedOut && !FCanceled && FLastEventOk)
         return;
@@ -306,6 +309,7 @@ void TPowersock::HandleSocketMessage(TMessage& Msg) {
                     FOnAcceptReady(this);
                 break;
             case platform::kFdConnect:
+                FConnectDone = true;
                 if (FLastEventOk) {
                     Connected = true;
                     if (OnConnect)

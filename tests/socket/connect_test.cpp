@@ -20,6 +20,7 @@ using socket_test::PumpUntil;
 // A socket with every event counted and every status recorded.
 struct Observed {
     Observed() {
+        sock.TimeOut = 10000; // bounds every wait; tests of the time-out set their own
         sock.ReportLevel = 8;
         sock.OnStatus = [this](TComponent*, const std::string& s) { statuses.push_back(s); };
         sock.OnConnect = [this](TObject*) { ++connects; };
@@ -214,6 +215,24 @@ TEST(ConnectClose, DisconnectWithoutConnectionFiresOnDisconnectAndLeavesUsableSo
     EXPECT_EQ(o.disconnects, 2);
     o.sock.Connect(); // and again on the fresh socket
     EXPECT_TRUE(o.sock.Connected);
+}
+
+TEST(ConnectClose, PeerClosingRightAfterAcceptStillEndsTheConnectWait) {
+    Peer peer([](int) {}); // accepts and closes at once
+    Observed o;
+    o.sock.Host = "127.0.0.1";
+    o.sock.Port = peer.Port();
+    // Hold the client back until the peer has closed, so that the connect and the close
+    // notification arrive in the same pass of the pump.
+    o.sock.OnStatus = [&](TComponent*, const std::string& s) {
+        if (s == "Timer On")
+            for (int i = 0; i < 1000 && !peer.Finished(); ++i)
+                socket_test::Pause(5);
+    };
+    EXPECT_NO_THROW(o.sock.Connect());
+    EXPECT_EQ(o.connects, 1);
+    EXPECT_EQ(o.disconnects, 1);
+    EXPECT_FALSE(o.sock.Connected);
 }
 
 TEST(ConnectClose, PeerCloseWithoutDataClosesAndOpensFreshSocket) {

@@ -23,7 +23,9 @@ struct Connection {
     explicit Connection(Peer& peer) {
         sock.Host = "127.0.0.1";
         sock.Port = peer.Port();
+        sock.TimeOut = 10000; // bounds the connection wait; tests of reading set their own
         sock.Connect();
+        sock.TimeOut = 0;
     }
     // The first socket of a component closes with a reset, dropping unsent data; a sender
     // turns lingering off first, as the FTP client does for its data connection.
