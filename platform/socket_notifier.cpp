@@ -100,10 +100,13 @@ public:
         registration.mask = mask;
         registration.readArmed = true;
         registration.acceptArmed = true;
+        readded_ = false;
         if (!Watch(socket, added)) {
             sockets_.erase(socket);
             return -1;
         }
+        if (readded_)
+            registration.state = CurrentState(socket); // a different socket by the same number
         return 0;
     }
 
@@ -179,11 +182,16 @@ private:
         epoll_event event{};
         event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
         event.data.fd = socket;
-        if (::epoll_ctl(epoll_, add ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, socket, &event) != 0) {
-            errno_ = errno;
-            return false;
+        if (::epoll_ctl(epoll_, add ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, socket, &event) == 0)
+            return true;
+        // A handle closed behind the registry's back and opened again under the same
+        // number: the set forgot it, so register it afresh.
+        if (!add && errno == ENOENT && ::epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &event) == 0) {
+            readded_ = true;
+            return true;
         }
-        return true;
+        errno_ = errno;
+        return false;
     }
 
     // Queues a notification for delivery once the current batch has been examined.
@@ -262,6 +270,7 @@ private:
 
     int epoll_ = -1;
     int errno_ = 0;
+    bool readded_ = false;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::map<SocketHandle, Registration> sockets_;
     std::vector<Notification> pending_;
