@@ -84,16 +84,6 @@ TEST_F(DialogsTest, OnlyReadmeOkSetsTheAcknowledgement) {
     EXPECT_TRUE(Form().ReadmeAcknowledged());
 }
 
-TEST_F(DialogsTest, ReadmeDialogLayout) {
-    Create();
-    EXPECT_EQ(Readme().windowTitle(), "Important Information About This Update");
-    EXPECT_EQ(Readme().size(), QSize(366, 343));
-    EXPECT_EQ(Readme().Memo1->geometry(), QRect(0, 0, 366, 302));
-    EXPECT_EQ(Readme().Button1->text(), "OK");
-    EXPECT_EQ(Readme().Button2->text(), "Cancel");
-    EXPECT_FALSE(Readme().Button1->isDefault());
-}
-
 TEST_F(DialogsTest, AdvancedOkKeepsTheNewChoiceCancelAndCloseBoxRestoreIt) {
     CreateAndShow();
     EXPECT_EQ(Form().NameFormatIndex(), installer::kNameFmtNoOverride);
@@ -123,17 +113,6 @@ TEST_F(DialogsTest, AdvancedOkKeepsTheNewChoiceCancelAndCloseBoxRestoreIt) {
     EXPECT_EQ(Form().NameFormatIndex(), 2);
     chooseAndEnd(1, Ending::Ok);
     EXPECT_EQ(Form().NameFormatIndex(), 1);
-}
-
-TEST_F(DialogsTest, AdvancedDialogLayout) {
-    Create();
-    EXPECT_EQ(NameFmt().windowTitle(), "Advanced Options");
-    EXPECT_EQ(NameFmt().size(), QSize(277, 148));
-    EXPECT_EQ(NameFmt().FormatItems[0]->text(), "Do not overrride the FTP Name format parameter");
-    EXPECT_EQ(NameFmt().FormatItems[1]->text(), "Set the name format to *LIB (SITE NAMEFMT 0)");
-    EXPECT_EQ(NameFmt().FormatItems[2]->text(), "Set the name format to *PATH (SITE NAMEFMT 1)");
-    EXPECT_EQ(NameFmt().Button1->geometry(), QRect(112, 120, 75, 25));
-    EXPECT_EQ(NameFmt().Button2->geometry(), QRect(192, 120, 75, 25));
 }
 
 } // namespace
