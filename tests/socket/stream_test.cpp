@@ -316,3 +316,44 @@ TEST(StreamSendFile, MissingFileFailsBeforeSending) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(StreamNotifications, ReadNotificationWaitsForAReadAndNewData) {
+    Peer peer([&](int c) {
+        SendAll(c, "a");
+        peer.WaitForSignal();
+        SendAll(c, "b");
+        ReceiveUntilClosed(c);
+    });
+    Connection conn(peer);
+    int readReady = 0;
+    conn.sock.FOnReadReady = [&](TObject*) { ++readReady; };
+    ASSERT_TRUE(PumpUntil([&] { return readReady == 1; }));
+    peer.Signal(); // more data, but nothing was read since the notification
+    ASSERT_TRUE(PumpUntil([&] { return socket_test::BytesWaiting(conn.sock.FSocket) == 2; }));
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(readReady, 1);
+    EXPECT_EQ(conn.sock.Read(1), "a");
+    EXPECT_EQ(conn.sock.Read(1), "b");
+    conn.sock.Disconnect();
+}
+
+TEST(StreamNotifications, ReadLnOnAnUnconnectedSocketGivesEmptyLine) {
+    TPowersock sock;
+    EXPECT_EQ(sock.ReadLn(), "");
+    EXPECT_EQ(sock.LastErrorNo, 10057);
+}
+
+TEST(StreamNotifications, NegativeTimeOutIsARangeError) {
+    TPowersock sock;
+    sock.TimeOut = -1;
+    try {
+        sock.ReadLn();
+        FAIL() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.Message(), "Range check error");
+    }
+}
+
+} // namespace
