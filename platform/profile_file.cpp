@@ -179,7 +179,7 @@ std::string ProfileFile::ReadString(const std::string& section, const std::strin
                                     const std::string& defaultValue) const {
     bool readable = true;
     const auto bytes = ReadBytes(Path(), readable);
-    std::string fallback = defaultValue.substr(0, kMaxValueLength);
+    const std::string fallback = defaultValue.substr(0, kMaxValueLength);
     if (!bytes)
         return fallback;
     const auto lines = SplitLines(*bytes);
