@@ -1,0 +1,108 @@
+// Fixture for the FTP client against the hostile peer: a TNMFTP aimed at the peer with
+// every status (level 8) and event recorded, and a limit far beyond any sound run: when it
+// passes, every wait of the client is cancelled, over and over until the client gives up,
+// and the test fails as hung.
+#pragma once
+
+#include "ftp/nmftp.h"
+#include "socket/thread_timer.h"
+#include "tests/hardening/hostile_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+namespace hardening {
+
+class HostileClient : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ftp.Host = "127.0.0.1";
+        ftp.Port = peer.Port();
+        ftp.UserID = "bob";
+        ftp.Password = "pw";
+        ftp.ReportLevel = 8;
+        ftp.OnStatus = [this](TComponent*, const std::string& status) {
+            statuses.push_back(status);
+        };
+        ftp.OnConnect = [this](TObject*) { events.push_back("Connect"); };
+        ftp.OnConnectionFailed = [this](TObject*) { events.push_back("ConnectionFailed"); };
+        ftp.OnSuccess = [this](TCmdType type) {
+            events.push_back("Success:" + std::to_string(type));
+        };
+        limit.SetEnabled(false);
+        limit.SetInterval(kHangLimitMs);
+        limit.SetOnTimer([this](TObject*) {
+            hung = true;
+            limit.SetInterval(20);
+            ftp.Cancel();
+            ftp.Abort();
+        });
+        limit.SetEnabled(true);
+    }
+
+    void TearDown() override {
+        limit.SetEnabled(false);
+        EXPECT_FALSE(hung) << "the client hung and had to be cancelled";
+    }
+
+    void StartAndLogOn() {
+        peer.Start();
+        ftp.Connect();
+        ASSERT_TRUE(ftp.Connected);
+        events.clear();
+        statuses.clear();
+    }
+
+    // Commands after USER and PASS.
+    std::vector<std::string> CommandsAfterLogOn() const {
+        auto all = peer.Commands();
+        return all.size() <= 2 ? std::vector<std::string>{}
+                               : std::vector<std::string>(all.begin() + 2, all.end());
+    }
+
+    // Tried from another thread: the owning thread could always re-enter it.
+    bool TransferLockIsFree() {
+        return std::async(std::launch::async,
+                          [this] {
+                              if (!ftp.FTransferLock.try_lock())
+                                  return false;
+                              ftp.FTransferLock.unlock();
+                              return true;
+                          })
+            .get();
+    }
+
+    // Nothing of an upload may stay behind, however it ended.
+    void ExpectNoUploadLeftBehind() {
+        EXPECT_EQ(ftp.FDataConnection, nullptr);
+        EXPECT_TRUE(TransferLockIsFree());
+    }
+
+    static constexpr int kHangLimitMs = 30000;
+
+    HostilePeer peer;
+    TNMFTP ftp;
+    TThreadTimer limit;
+    bool hung = false;
+    std::vector<std::string> events;
+    std::vector<std::string> statuses;
+};
+
+// The message of the exception of type E that `operation` raises; "" when it raises
+// nothing (any other exception fails the test).
+template <typename E, typename F> std::string MessageOf(F&& operation) {
+    try {
+        operation();
+    } catch (const E& error) {
+        if constexpr (requires { error.Message(); })
+            return error.Message(); // the whole text, NULs included
+        else
+            return error.what();
+    }
+    return "";
+}
+
+} // namespace hardening

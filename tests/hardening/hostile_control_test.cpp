@@ -1,0 +1,251 @@
+// The control connection against a hostile server: closes and resets in the middle of a
+// reply, enormous and endless replies, any byte value, a reply that trickles in, and a
+// server that greets and then says nothing. In every case the client either reads the
+// reply whole or fails with a message; it never takes a broken reply for a success and
+// never stays "connected" to a conversation that is over.
+#include "tests/hardening/hostile_client.h"
+
+#include "platform/exception.h"
+
+#include <algorithm>
+
+namespace hardening {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+// The bytes of a literal, NULs included.
+template <std::size_t N> std::string Bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+long CountStartingWith(const Lines& lines, const std::string& prefix) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+}
+
+// --- the server closes the control connection ---
+
+TEST_F(HostileClient, CloseInTheMiddleOfTheGreetingLineFailsTheLogOn) {
+    peer.Send("220 Hostile ser").CloseControl();
+    peer.Start();
+    EXPECT_EQ(MessageOf<ESockError>([&] { ftp.Connect(); }), "Connection closed by server");
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "Connect"), 0);
+    EXPECT_EQ(CountStartingWith(statuses, "220"), 0) << "a cut-off line was taken as a reply";
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+TEST_F(HostileClient, CloseBetweenTheLinesOfAMultiLineGreetingFailsTheLogOn) {
+    peer.Send("220-Hostile server\r\n220-second line\r\n").CloseControl();
+    peer.Start();
+    EXPECT_EQ(MessageOf<ESockError>([&] { ftp.Connect(); }), "Connection closed by server");
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_TRUE(peer.Commands().empty()) << "the client sent USER on half a greeting";
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+TEST_F(HostileClient, CloseInTheMiddleOfACommandReplyIsNoSuccess) {
+    peer.LogOn().Expect().Send("200 Comm").CloseControl();
+    StartAndLogOn();
+    EXPECT_EQ(MessageOf<ESockError>([&] { ftp.DoCommand("rcmd CHGJOB"); }),
+              "Connection closed by server");
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_TRUE(events.empty()) << "OnSuccess fired for a reply that never arrived";
+    // Nothing more can be sent over a conversation that is over.
+    EXPECT_EQ(MessageOf<platform::Exception>([&] { ftp.DoCommand("NOOP"); }), "Not Connected");
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+TEST_F(HostileClient, CloseBetweenTheLinesOfAMultiLineCommandReplyIsNoSuccess) {
+    peer.LogOn().Expect().Send("250-first\r\n250-second\r\n").CloseControl();
+    StartAndLogOn();
+    EXPECT_EQ(MessageOf<ESockError>([&] { ftp.DoCommand("CWD KDXSUPPT"); }),
+              "Connection closed by server");
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+TEST_F(HostileClient, ResetInTheMiddleOfAReplyFailsWithAMessageAndLeavesNoConnection) {
+    peer.LogOn().Expect().Send("200 Comm").ResetControl();
+    StartAndLogOn();
+    std::string message;
+    try {
+        ftp.DoCommand("NOOP");
+    } catch (const ESockError& error) {
+        message = error.Message();
+    }
+    // Which of the two the client sees depends on when the reset arrives; both are honest.
+    EXPECT_TRUE(message == "Connection closed by server" || message == "Connection reset by peer")
+        << message;
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(ftp.Connected) << "still 'connected' after the server reset the connection";
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+TEST_F(HostileClient, CloseInsteadOfAnsweringQuitIsANormalEnd) {
+    peer.LogOn().Expect().CloseControl();
+    StartAndLogOn();
+    ftp.Disconnect();
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_EQ(CommandsAfterLogOn(), (Lines{"QUIT\r\n"}));
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+// --- replies too large, too long, too strange ---
+
+TEST_F(HostileClient, ReplyLineOf100000BytesIsRefusedAndNeverPairedWithTheNextCommand) {
+    const std::string huge = "200 " + std::string(100000 - 6, 'x') + "\r\n";
+    peer.LogOn().Reply(huge).Reply("550 Refused\r\n").Reply("200 fine\r\n");
+    StartAndLogOn();
+    EXPECT_EQ(MessageOf<ESockError>([&] { ftp.DoCommand("rcmd first"); }), "Line too long");
+    // The command after it must get its own reply (or none), never the rest of the
+    // monster line: the rest would read as reply number 0, a success.
+    std::string second;
+    try {
+        ftp.DoCommand("rcmd second");
+        second = "success";
+    } catch (const platform::Exception& error) {
+        second = error.Message();
+    }
+    EXPECT_NE(second, "success") << "a refused command was reported as a success";
+    EXPECT_EQ(std::count(events.begin(), events.end(), "Success:14"), 0);
+}
+
+TEST_F(HostileClient, GreetingLineOf100000BytesFailsTheLogOnCleanly) {
+    peer.Send("220 " + std::string(100000, 'g') + "\r\n").Reply("221 Goodbye\r\n");
+    peer.Start();
+    EXPECT_EQ(MessageOf<ESockError>([&] { ftp.Connect(); }), "Line too long");
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "Connect"), 0);
+    // Nothing of the log-on was sent on a greeting that could not be read; the clean-up
+    // logged off.
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+    EXPECT_EQ(peer.Commands(), (Lines{"QUIT\r\n"}));
+}
+
+TEST_F(HostileClient, MultiLineReplyOf10000LinesIsReadWholeAndTheNextReplyPairsUp) {
+    std::string greeting = "220-Welcome\r\n";
+    for (int i = 1; i < 9999; ++i)
+        greeting += (i % 2 ? " line " : "220-line ") + std::to_string(i) + "\r\n";
+    greeting += "220 end of greeting\r\n";
+    std::string reply = "250-start\r\n";
+    for (int i = 1; i < 9999; ++i)
+        reply += "250-more " + std::to_string(i) + "\r\n";
+    reply += "250 done\r\n";
+    peer.Send(greeting)
+        .Reply("331 Password required\r\n")
+        .Reply("230 Logged on\r\n")
+        .Reply(reply)
+        .Reply("550 Not this one\r\n");
+    peer.Start();
+    ftp.Connect();
+    ASSERT_TRUE(ftp.Connected);
+    EXPECT_EQ(CountStartingWith(statuses, "220 end of greeting"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "Connect"), 1);
+    statuses.clear();
+    ftp.ChangeDir("KDXSUPPT");
+    EXPECT_EQ(ftp.ReplyNumber, 250);
+    EXPECT_EQ(CountStartingWith(statuses, "250"), 10000);
+    EXPECT_EQ(MessageOf<FTPException>([&] { ftp.DoCommand("rcmd x"); }), "550 Not this one\r\n");
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+TEST_F(HostileClient, NulAndHighBytesInRepliesArriveUnchanged) {
+    const std::string firstLine = Bytes("220-\0\xff\x80 hello\r\n");
+    const std::string refusal = Bytes("550 \0bad \xff\xfe\x80 name\r\n");
+    peer.Send(firstLine + Bytes("220 ready \xe9\r\n"))
+        .Reply("331 Password required\r\n")
+        .Reply(Bytes("230 \0\0\0\r\n"))
+        .Reply(refusal)
+        .Reply(Bytes("200 \x7f\x80\x81\r\n"));
+    peer.Start();
+    ftp.Connect();
+    ASSERT_TRUE(ftp.Connected);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), firstLine), 1);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), Bytes("220 ready \xe9\r\n")), 1);
+    EXPECT_EQ(MessageOf<FTPException>([&] { ftp.DoCommand("rcmd x"); }), refusal);
+    ftp.DoCommand("rcmd y");
+    EXPECT_EQ(ftp.ReplyNumber, 200);
+    EXPECT_EQ(ftp.TransactionReply, Bytes("200 \x7f\x80\x81\r\n"));
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+TEST_F(HostileClient, ReplyWithoutLeadingDigitsHasNumberZero) {
+    // A line that does not begin with digits has no reply number; the reply rule counts
+    // that as no failure. It is recorded here so that a change is a decision, not an
+    // accident.
+    peer.LogOn().Reply(Bytes("\0"
+                             "550 hidden\r\n"));
+    StartAndLogOn();
+    ftp.DoCommand("rcmd x");
+    EXPECT_EQ(ftp.ReplyNumber, 0);
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+TEST_F(HostileClient, ReplySentOneByteEvery50MillisecondsIsReadAsOneLine) {
+    peer.SendByteByByte("220-slow\r\n220 server\r\n", 50ms)
+        .Expect()
+        .SendByteByByte("331 pw?\r\n", 50ms)
+        .Expect()
+        .SendByteByByte("230 in\r\n", 50ms)
+        .Expect()
+        .SendByteByByte("550 no\r\n", 50ms);
+    peer.Start();
+    ftp.Connect();
+    ASSERT_TRUE(ftp.Connected);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "220-slow\r\n"), 1);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "220 server\r\n"), 1);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "230 in\r\n"), 1);
+    EXPECT_EQ(MessageOf<FTPException>([&] { ftp.DoCommand("rcmd x"); }), "550 no\r\n");
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+// --- a server that stops talking ---
+
+// Stands in for the operator's Stop (or the installer's bound): cancels every wait of the
+// client from `afterMs` on, repeatedly, as the log-on's clean-up waits again for QUIT.
+class Canceller {
+public:
+    Canceller(TNMFTP& ftp, int afterMs) : ftp_(ftp) {
+        timer_.SetEnabled(false);
+        timer_.SetInterval(static_cast<std::uint32_t>(afterMs));
+        timer_.SetOnTimer([this](TObject*) {
+            ++fired_;
+            timer_.SetInterval(20);
+            ftp_.Cancel();
+            ftp_.Abort();
+        });
+        timer_.SetEnabled(true);
+    }
+    ~Canceller() { timer_.SetEnabled(false); }
+    int Fired() const { return fired_; }
+
+private:
+    TNMFTP& ftp_;
+    TThreadTimer timer_;
+    int fired_ = 0;
+};
+
+TEST_F(HostileClient, GreetingThenSilenceEndsOnlyByACancelAndLeavesNoConnection) {
+    peer.Send("220 Hostile server ready\r\n").SilenceUntilClientCloses();
+    peer.Start();
+    std::string message;
+    {
+        Canceller cancel(ftp, 300);
+        message = MessageOf<EAbortError>([&] { ftp.Connect(); });
+        EXPECT_GE(cancel.Fired(), 1);
+    }
+    EXPECT_EQ(message, "Socket readln aborted");
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "Connect"), 0);
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+    const Lines commands = peer.Commands();
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.front(), "USER bob\r\n");
+}
+
+} // namespace
+} // namespace hardening

@@ -1,0 +1,166 @@
+// The whole Apply against a host that fails it: the connection closed while the install
+// command's reply is awaited, a host that greets and then says nothing, a host that
+// promises a data connection and never opens it, a refusal after the data, a damaged
+// descriptor and a settings directory that cannot be written. Each time the operator must
+// see what happened, and never "successfully applied".
+#include "tests/hardening/installer_run.h"
+
+#include "installer/apply_texts.h"
+#include "platform/paths.h"
+#include "socket/thread_timer.h"
+
+#include <algorithm>
+
+namespace hardening {
+namespace {
+
+const std::string kSuccess = "Update MYUPD successfully applied.";
+
+TEST_F(InstallerRun, CloseWhileTheInstallCommandsReplyIsAwaitedIsReportedAsAFailedInstall) {
+    StartHost({"--close-on", "zlclupd"});
+    StandardDescriptor();
+    Apply();
+    EXPECT_FALSE(Logged(kSuccess));
+    EXPECT_TRUE(Logged(installer::kMayHaveFailed));
+    EXPECT_TRUE(Logged(installer::kErrorTextReceived));
+    EXPECT_TRUE(Logged("Connection closed by server"));
+    EXPECT_TRUE(Logged("Update MYUPD was not successfully applied, please"));
+    EXPECT_EQ(ui.errorDialogs, (std::vector<std::string>{installer::kErrorsOccurred}));
+    EXPECT_TRUE(reports.empty()) << reports.front();
+    EXPECT_FALSE(ftp->Connected);
+    // The closed connection was not asked for QUIT.
+    const auto commands = HostCommands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "QUIT"), 0);
+    EXPECT_NE(ReadFile(settings_ / "KDXInst.Ini").find("User=QSECOFR"), std::string::npos);
+}
+
+TEST_F(InstallerRun, GreetingThenSilenceEndsAtTheConnectionBound) {
+    StartHost({"--silent-after-command", "0"});
+    StandardDescriptor();
+    Load();
+    procedure->WaitBoundMs = 500;
+    Apply();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "The AS/400 at 127.0.0.1:" + std::to_string(host->Port()) +
+                              " did not answer within 500 milliseconds.");
+    EXPECT_FALSE(Logged(kSuccess));
+    EXPECT_FALSE(ftp->Connected);
+    EXPECT_TRUE(ui.errorDialogs.empty());
+    // Nothing beyond USER reached the host, apart from the clean-up's QUIT.
+    auto commands = HostCommands();
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.front(), "USER QSECOFR");
+    commands.erase(commands.begin());
+    EXPECT_TRUE(commands.empty() || commands == std::vector<std::string>{"QUIT"});
+}
+
+TEST_F(InstallerRun, DataConnectionPromisedButNeverOpenedEndsAtTheTransferBound) {
+    StartHost({"--no-data-connect"});
+    StandardDescriptor();
+    Load();
+    procedure->WaitBoundMs = 500;
+    Apply();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("did not open the data connection"), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find("W_CHKLCKSF.SVF"), std::string::npos) << reports[0];
+    EXPECT_FALSE(Logged(kSuccess));
+    EXPECT_FALSE(Logged(installer::kRestoringLockCheck));
+    EXPECT_FALSE(ftp->Connected);
+}
+
+TEST_F(InstallerRun, RefusalAfterTheDataEndsTheRunWithTheHostsReply) {
+    StartHost({"--stor-final-reply", "452 Insufficient storage space in library."});
+    StandardDescriptor();
+    Apply();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "452 Insufficient storage space in library.\r\n");
+    EXPECT_FALSE(Logged(kSuccess));
+    // The lock check was not restored from a save file the host did not keep.
+    EXPECT_FALSE(Logged(installer::kRestoringLockCheck));
+    const auto commands = HostCommands();
+    EXPECT_EQ(commands.back(), "QUIT");
+}
+
+TEST_F(InstallerRun, HostSilentOnTheInstallCommandIsEndedByTheOperatorsStop) {
+    // The install command may take the host minutes, so no bound ends that wait; the
+    // operator's Stop does.
+    StartHost({"--silent-on", "zlclupd"});
+    StandardDescriptor();
+    Load();
+    TThreadTimer stop;
+    stop.SetEnabled(false);
+    stop.SetInterval(300);
+    stop.SetOnTimer([this, &stop](TObject*) {
+        stop.SetEnabled(false);
+        procedure->Stop();
+    });
+    ui.onLine = [&stop](const std::string& line) {
+        if (line == installer::kInstallingUpdate)
+            stop.SetEnabled(true);
+    };
+    Apply();
+    EXPECT_TRUE(Logged(installer::kInstallingUpdate));
+    EXPECT_TRUE(Logged(installer::kStopped));
+    EXPECT_FALSE(Logged(kSuccess));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], installer::kStopped);
+    EXPECT_FALSE(ftp->Connected);
+}
+
+TEST_F(InstallerRun, DescriptorOfGarbageRunsWithDefaultsAndStopsAtTheMissingUpdateFile) {
+    StartHost();
+    std::string garbage(20000, '\0');
+    for (std::size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<char>((i * 37 + 11) % 256 == '[' ? 1 : (i * 37 + 11) % 256);
+    Descriptor(garbage);
+    Apply();
+    // With no Update key the host refuses the nameless save file, or, failing that, the
+    // missing local file "*NONE" ends the run; either way it ends with a message.
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_FALSE(reports[0].empty());
+    EXPECT_FALSE(Logged("Update *NONE successfully applied."));
+    // Every command went to the default support library; none carries a stray byte.
+    for (const std::string& command : HostCommands()) {
+        EXPECT_EQ(command.find_first_of(std::string("\r\n\0", 3)), std::string::npos);
+        if (command.rfind("CWD ", 0) == 0) {
+            EXPECT_EQ(command, "CWD KDXSUPPT");
+        }
+    }
+}
+
+TEST_F(InstallerRun, VeryLongDescriptorValuesAreCutNotSentWhole) {
+    StartHost({"--locked", "LIB/" + std::string(10, 'O')});
+    const std::string longLock = "LIB/" + std::string(5000, 'O');
+    Descriptor("[Defaults]\r\nUpdate=MYUPD\r\nFilename=MYUPD.SVF\r\nLock1=" + longLock +
+               "\r\nType1=" + std::string(3000, 'T') + "\r\n");
+    Apply();
+    // The PARM of the lock check is three fields of exactly ten characters.
+    const auto commands = HostCommands();
+    const auto call = std::find_if(commands.begin(), commands.end(), [](const std::string& c) {
+        return c.find("W_CHKLCK) PARM(") != std::string::npos;
+    });
+    ASSERT_NE(call, commands.end());
+    EXPECT_NE(
+        call->find("PARM(" + std::string(10, 'O') + "LIB       " + std::string(10, 'T') + ")"),
+        std::string::npos)
+        << *call;
+    // The value as read is cut to 2047 characters, and that is what the log names.
+    EXPECT_TRUE(Logged("The object " + longLock.substr(0, 2047) + " is locked."));
+    EXPECT_FALSE(Logged(kSuccess));
+}
+
+TEST_F(InstallerRun, SettingsDirectoryThatCannotBeWrittenIsReportedAfterTheRun) {
+    StartHost();
+    StandardDescriptor();
+    WriteFile(directory_.Path() / "blocker", "a file, not a directory");
+    platform::SetSettingsDirectory((directory_.Path() / "blocker" / "config").string());
+    Apply();
+    // The update itself went through and says so; then the settings could not be kept.
+    EXPECT_TRUE(Logged(kSuccess));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "Unable to write to KDXInst.Ini");
+    EXPECT_EQ(ReadFile(directory_.Path() / "blocker"), "a file, not a directory");
+}
+
+} // namespace
+} // namespace hardening
