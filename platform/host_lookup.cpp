@@ -12,6 +12,9 @@
 #include <QEvent>
 #include <QObject>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -85,6 +88,28 @@ struct Shared {
     QObject* receiver = nullptr;
 };
 
+// The running workers. The program waits for them (bounded) when it ends, so that none is
+// still inside the resolver while the process tears down. Never destroyed: a worker that
+// outlives the bound may still touch it.
+struct Workers {
+    std::mutex mutex;
+    std::condition_variable finished;
+    int running = 0;
+};
+
+Workers& LiveWorkers() {
+    static Workers* workers = [] {
+        auto* created = new Workers;
+        std::atexit([] {
+            Workers& w = LiveWorkers();
+            std::unique_lock<std::mutex> lock(w.mutex);
+            w.finished.wait_for(lock, std::chrono::seconds(5), [&w] { return w.running == 0; });
+        });
+        return created;
+    }();
+    return *workers;
+}
+
 Outcome Resolve(const std::string& name) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -139,15 +164,28 @@ void HostLookup::Start(const std::string& name, MessageWindow* window, unsigned 
     shared->receiver = impl_->receiver.get();
     impl_->shared = shared;
     const bool valid = name.find('\0') == std::string::npos && !name.empty();
-    std::thread([shared, name, valid] {
+    Workers& workers = LiveWorkers();
+    {
+        const std::lock_guard<std::mutex> lock(workers.mutex);
+        ++workers.running;
+    }
+    std::thread([shared, name, valid, &workers]() mutable {
         Outcome outcome;
         if (valid)
             outcome = Resolve(name);
         else
             outcome.error = kWsaHostNotFound;
-        const std::lock_guard<std::mutex> lock(shared->mutex);
-        if (shared->receiver != nullptr)
-            QCoreApplication::postEvent(shared->receiver, new CompletionEvent(outcome));
+        {
+            const std::lock_guard<std::mutex> lock(shared->mutex);
+            if (shared->receiver != nullptr)
+                QCoreApplication::postEvent(shared->receiver, new CompletionEvent(outcome));
+        }
+        // Nothing of this worker may be left to free once it counts as finished.
+        shared.reset();
+        std::string().swap(name);
+        const std::lock_guard<std::mutex> lock(workers.mutex);
+        --workers.running;
+        workers.finished.notify_all();
     }).detach();
 }
 

@@ -43,16 +43,16 @@ Peer::Peer(std::function<void(int connection)> script) {
 }
 
 Peer::~Peer() {
-    signalled_ = true;
+    signals_ = 1000000; // releases a script still waiting
     if (thread_.joinable())
         thread_.join();
     ::close(listener_);
 }
 
-bool Peer::WaitForSignal() const {
-    for (int waited = 0; waited < kPeerBoundMs && !signalled_; waited += 5)
+bool Peer::WaitForSignal(int count) const {
+    for (int waited = 0; waited < kPeerBoundMs && signals_ < count; waited += 5)
         Pause(5);
-    return signalled_;
+    return signals_ >= count;
 }
 
 void SendAll(int connection, const std::string& data) {

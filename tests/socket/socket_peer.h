@@ -25,15 +25,16 @@ public:
 
     std::uint16_t Port() const { return port_; }
     bool Finished() const { return finished_; }
-    // Tells the script (through WaitForSignal) to go on.
-    void Signal() { signalled_ = true; }
-    bool WaitForSignal() const;
+    // Tells the script (through WaitForSignal) to go on; counts the signals.
+    void Signal() { ++signals_; }
+    // Waits (bounded) until `count` signals in all have been given.
+    bool WaitForSignal(int count = 1) const;
 
 private:
     int listener_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> finished_{false};
-    std::atomic<bool> signalled_{false};
+    std::atomic<int> signals_{0};
     std::thread thread_;
 };
 

@@ -302,6 +302,25 @@ TEST(StreamSendFile, FileGoesOutInBlocksOf64KiB) {
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
 }
 
+TEST(StreamSendFile, PendingCancelSendsNothingAndIsConsumed) {
+    TempFile file(Pattern(1000));
+    std::string received = "unset";
+    Peer peer([&](int c) { received = ReceiveUntilClosed(c); });
+    Connection conn(peer);
+    conn.sock.Cancel();
+    try {
+        conn.sock.SendFile(file.path.string());
+        FAIL() << "no exception";
+    } catch (const EAbortError& e) {
+        EXPECT_EQ(e.Message(), "Socket send aborted");
+    }
+    EXPECT_FALSE(conn.sock.FCanceled);
+    EXPECT_EQ(conn.sock.BytesSent, 0);
+    conn.CloseGracefully();
+    ASSERT_TRUE(PumpUntil([&] { return peer.Finished(); }));
+    EXPECT_EQ(received, "");
+}
+
 TEST(StreamSendFile, MissingFileFailsBeforeSending) {
     Peer peer([](int c) { ReceiveUntilClosed(c); });
     Connection conn(peer);
@@ -321,14 +340,16 @@ namespace {
 
 TEST(StreamNotifications, ReadNotificationWaitsForAReadAndNewData) {
     Peer peer([&](int c) {
+        peer.WaitForSignal(1);
         SendAll(c, "a");
-        peer.WaitForSignal();
+        peer.WaitForSignal(2);
         SendAll(c, "b");
         ReceiveUntilClosed(c);
     });
     Connection conn(peer);
     int readReady = 0;
     conn.sock.FOnReadReady = [&](TObject*) { ++readReady; };
+    peer.Signal();
     ASSERT_TRUE(PumpUntil([&] { return readReady == 1; }));
     peer.Signal(); // more data, but nothing was read since the notification
     ASSERT_TRUE(PumpUntil([&] { return socket_test::BytesWaiting(conn.sock.FSocket) == 2; }));
