@@ -169,10 +169,10 @@ void HostLookup::Start(const std::string& name, MessageWindow* window, unsigned 
         const std::lock_guard<std::mutex> lock(workers.mutex);
         ++workers.running;
     }
-    std::thread([shared, name, valid, &workers]() mutable {
+    std::thread([shared, lookupName = std::string(name), valid, &workers]() mutable {
         Outcome outcome;
         if (valid)
-            outcome = Resolve(name);
+            outcome = Resolve(lookupName);
         else
             outcome.error = kWsaHostNotFound;
         {
@@ -182,7 +182,7 @@ void HostLookup::Start(const std::string& name, MessageWindow* window, unsigned 
         }
         // Nothing of this worker may be left to free once it counts as finished.
         shared.reset();
-        std::string().swap(name);
+        std::string().swap(lookupName);
         const std::lock_guard<std::mutex> lock(workers.mutex);
         --workers.running;
         workers.finished.notify_all();
