@@ -136,6 +136,7 @@ TEST(StreamTransaction, SendsCommandWithCrLfAndTakesReplyNumber) {
     EXPECT_EQ(conn.sock.Transaction("NOOP"), "Hello there\r\n");
     EXPECT_EQ(conn.sock.ReplyNumber, 0);
     conn.sock.Disconnect();
+    ASSERT_TRUE(PumpUntil([&] { return peer.Finished(); }));
     EXPECT_EQ(received, "USER\r\nNOOP\r\n");
 }
 
