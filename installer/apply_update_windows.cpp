@@ -27,7 +27,7 @@ ApplyUpdateWindows CreateApplyUpdateWindows(const std::string& executablePath) {
     windows.NameFmt = std::make_unique<TNameFmt>(windows.ApplyUpdateForm.get());
     windows.Readme = std::make_unique<TReadme>(windows.ApplyUpdateForm.get());
     windows.ApplyUpdateForm->SetDialogs(windows.NameFmt.get(), windows.Readme.get());
-    // The apply procedure is attached here with SetApplyProcedure.
+    // The main window brings its own apply procedure and FTP client.
     return windows;
 }
 

@@ -88,6 +88,13 @@ TApplyUpdateForm::TApplyUpdateForm(std::string executablePath)
     setFixedSize(328, 416);
     CreateControls();
     FormCreate();
+    Ftp = std::make_unique<TNMFTP>();
+    procedure_ = std::make_unique<ApplyProcedure>(*this, *Ftp, values_);
+    Ftp->OnConnectionFailed = [this](TObject*) { FtpConnectionFailed(); };
+    procedure_->OnBusyChanged = [this](bool busy) {
+        CancelBtn->setText(busy ? QStringLiteral("Stop") : QStringLiteral("Close"));
+    };
+    applyProcedure_ = [this] { procedure_->ApplyBtnClick(); };
 }
 
 TApplyUpdateForm::~TApplyUpdateForm() = default;
@@ -199,7 +206,15 @@ void TApplyUpdateForm::ApplyBtnClick() {
 }
 
 void TApplyUpdateForm::CancelBtnClick() {
+    if (procedure_->Busy()) {
+        procedure_->Stop();
+        return;
+    }
     close();
+}
+
+void TApplyUpdateForm::FtpConnectionFailed() {
+    procedure_->FtpConnectionFailed();
 }
 
 void TApplyUpdateForm::Button1Click() {
@@ -232,8 +247,8 @@ void TApplyUpdateForm::showEvent(QShowEvent* event) {
 }
 
 void TApplyUpdateForm::closeEvent(QCloseEvent* event) {
-    // While Apply runs the window is disabled, and that includes its close box.
-    if (!isEnabled()) {
+    // While Apply runs the window takes no input, and that includes its close box.
+    if (inputBlocked_ || procedure_->Busy()) {
         event->ignore();
         return;
     }
@@ -288,7 +303,21 @@ void TApplyUpdateForm::SetNormalCursor() {
 }
 
 void TApplyUpdateForm::SetWindowEnabled(bool enabled) {
-    setEnabled(enabled);
+    if (enabled == !inputBlocked_)
+        return;
+    inputBlocked_ = !enabled;
+    if (!enabled) {
+        for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (child == CancelBtn.get() || child->isWindow())
+                continue;
+            blockedControls_[child] = child->isEnabled();
+            child->setEnabled(false);
+        }
+        return;
+    }
+    for (const auto& [control, wasEnabled] : blockedControls_)
+        control->setEnabled(wasEnabled);
+    blockedControls_.clear();
 }
 
 QWidget* TApplyUpdateForm::ControlWidget(ApplyControl control) const {
@@ -312,7 +341,13 @@ QWidget* TApplyUpdateForm::ControlWidget(ApplyControl control) const {
 }
 
 void TApplyUpdateForm::SetControlEnabled(ApplyControl control, bool enabled) {
-    if (QWidget* widget = ControlWidget(control))
+    QWidget* widget = ControlWidget(control);
+    if (widget == nullptr)
+        return;
+    // While the window takes no input a control only remembers its own state.
+    if (const auto blocked = blockedControls_.find(widget); blocked != blockedControls_.end())
+        blocked->second = enabled;
+    else
         widget->setEnabled(enabled);
 }
 

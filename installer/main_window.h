@@ -1,12 +1,15 @@
 // The main window: AS/400 address and credentials, the Apply button, and the status log.
 #pragma once
 
+#include "ftp/nmftp.h"
+#include "installer/apply_procedure.h"
 #include "installer/apply_ui.h"
 #include "installer/program_values.h"
 
 #include <QDialog>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,9 +35,10 @@ public:
     // The two dialogs are created after the main window; it reaches them from then on.
     void SetDialogs(TNameFmt* nameFmt, TReadme* readme);
 
-    // What Apply runs. The apply procedure is plugged in here; it reaches the window
-    // only through ApplyUi.
+    // What Apply runs: the apply procedure unless something else is plugged in here. The
+    // procedure reaches the window only through ApplyUi.
     void SetApplyProcedure(std::function<void()> procedure);
+    ApplyProcedure& Procedure() { return *procedure_; }
 
     // Start-up values (the descriptor file object is released when the window closes).
     ProgramValues& Program() { return values_; }
@@ -44,7 +48,9 @@ public:
     void FormShow();
     void FormClose();
     void ApplyBtnClick();
+    // Closes the window; while Apply runs it is the Stop button instead.
     void CancelBtnClick();
+    void FtpConnectionFailed();
     void Button1Click();
     void ReadmeBtnClick();
     void Exit1Click();
@@ -89,8 +95,9 @@ public:
     std::unique_ptr<QPushButton> Button1; // Advanced>>>
     std::unique_ptr<QPushButton> ReadmeBtn;
 
-    // The FTP client `Ftp` (TNMFTP) joins the window here: the window owns it for the
-    // program's life and handles its OnConnectionFailed (FtpConnectionFailed).
+    // The FTP client, owned for the program's life; its OnConnectionFailed is handled by
+    // FtpConnectionFailed. Declared before the procedure that drives it, so it outlives it.
+    std::unique_ptr<TNMFTP> Ftp;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,6 +115,14 @@ private:
     TNameFmt* nameFmt_ = nullptr; // owned by whoever created the dialogs
     TReadme* readme_ = nullptr;
     std::function<void()> applyProcedure_;
+    std::unique_ptr<ApplyProcedure> procedure_;
+
+    // While Apply runs the window takes no input, except through its Close button, which
+    // reads Stop. A disabled window would disable that button too, so instead each other
+    // control is disabled, and the state it would have had is kept here for when the window
+    // takes input again.
+    bool inputBlocked_ = false;
+    std::map<QWidget*, bool> blockedControls_;
 };
 
 } // namespace installer
