@@ -63,6 +63,9 @@ void InstallerRun::SetUp() {
 }
 
 void InstallerRun::TearDown() {
+    // Whatever the host did, the package the installer read from is as it was.
+    EXPECT_EQ(ReadFile(Package("W_CHKLCKSF.SVF")), SaveFileBytes(70000, 7));
+    EXPECT_EQ(ReadFile(Package("MYUPD.SVF")), SaveFileBytes(150000, 99));
     procedure.reset();
     ftp.reset();
     platform::SetExceptionHandler({});
