@@ -227,6 +227,9 @@ TEST(RememberedSettingsAtomicity, AWriterKilledAtRandomMomentsLeavesAWholeFile) 
         ++checked;
     }
     EXPECT_GT(checked, 0) << "the writer never completed a write; nothing was checked";
+    // Nor is anything half-written left beside it.
+    for (const auto& entry : fs::directory_iterator(settings))
+        EXPECT_EQ(entry.path().filename(), "KDXInst.Ini") << "left behind: " << entry.path();
 }
 
 } // namespace
