@@ -5,6 +5,8 @@
 // see what happened, and never "successfully applied".
 #include "tests/hardening/installer_run.h"
 
+#include "tests/hardening/hostile_peer.h"
+
 #include "installer/apply_texts.h"
 #include "platform/paths.h"
 #include "socket/thread_timer.h"
@@ -66,6 +68,35 @@ TEST_F(InstallerRun, DataConnectionPromisedButNeverOpenedEndsAtTheTransferBound)
     EXPECT_FALSE(Logged(kSuccess));
     EXPECT_FALSE(Logged(installer::kRestoringLockCheck));
     EXPECT_FALSE(ftp->Connected);
+}
+
+TEST_F(InstallerRun, Stor150Then425WithoutConnectingBackEndsAtTheTransferBound) {
+    // A host that answers STOR with 150 and at once with 425, and never connects back.
+    hardening::HostilePeer peer;
+    peer.LogOn()
+        .Reply("200 TYPE I\r\n")
+        .Reply("250 CWD\r\n")
+        .Reply("250 CHGJOB\r\n")
+        .Reply("250 CHKOBJ\r\n")
+        .Reply("250 CLRSAVF\r\n")
+        .Reply("200 PORT\r\n")
+        .Reply("150 Opening data connection\r\n425 Can't open data connection\r\n")
+        .SilenceUntilClientCloses();
+    peer.Start();
+    StandardDescriptor();
+    Load();
+    ui.fields[installer::ApplyField::SystemEdt] = "127.0.0.1:" + std::to_string(peer.Port());
+    ui.fields[installer::ApplyField::UserIdEdt] = "QSECOFR";
+    ui.fields[installer::ApplyField::PassEdt] = "pw";
+    procedure->WaitBoundMs = 500;
+    Apply();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("did not open the data connection"), std::string::npos) << reports[0];
+    EXPECT_FALSE(Logged(kSuccess));
+    EXPECT_FALSE(Logged(installer::kRestoringLockCheck));
+    EXPECT_FALSE(ftp->Connected);
+    EXPECT_FALSE(peer.DataConnectionMade());
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
 }
 
 TEST_F(InstallerRun, RefusalAfterTheDataEndsTheRunWithTheHostsReply) {
