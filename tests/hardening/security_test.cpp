@@ -204,13 +204,15 @@ TEST(RememberedSettingsAtomicity, AWriterKilledAtRandomMomentsLeavesAWholeFile) 
     const unsigned seed =
         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::mt19937 random(seed);
+    // Made before fork: the child may only exec.
+    const std::string size = std::to_string(kSize);
     int checked = 0;
     for (int round = 0; round < 25; ++round) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            ::execl(SETTINGS_WRITER_PATH, SETTINGS_WRITER_PATH, settings.c_str(),
-                    std::to_string(kSize).c_str(), static_cast<char*>(nullptr));
+            ::execl(SETTINGS_WRITER_PATH, SETTINGS_WRITER_PATH, settings.c_str(), size.c_str(),
+                    static_cast<char*>(nullptr));
             ::_exit(127);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 80));
