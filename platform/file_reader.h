@@ -21,6 +21,7 @@ public:
     std::size_t Read(void* buffer, std::size_t length);
 
 private:
+    friend class FileSender; // sends from the same handle and position, without a read
     int fd_ = -1;
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;

@@ -4,6 +4,7 @@
 
 #include "platform/event_pump.h"
 #include "platform/file_reader.h"
+#include "platform/file_sender.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +15,9 @@ namespace {
 // Reply numbers are 16-bit signed; larger numbers stay at the largest one.
 constexpr long long kLargestReplyNumber = std::numeric_limits<std::int16_t>::max();
 constexpr std::size_t kReplyDigits = 10;
+// Upper bound of one wait for room in the send queue; the room itself, a cancel and the
+// time-out all end the wait sooner, so this only bounds a missed wake-up.
+constexpr int kRoomWaitBoundMs = 50;
 
 // Disarms the time-out however the guarded steps end.
 class TimerGuard {
@@ -201,21 +205,27 @@ std::string TPowersock::Transaction(const std::string& CommandString) {
 void TPowersock::SendFile(const std::string& Filename) {
     StatusMessage(8, "SendFile");
     platform::FileReader file(Filename);
+    // The bytes go from the file to the socket without a copy through FBuffer where the
+    // system allows it; FBuffer stages each block where it does not.
+    platform::FileSender sender(file, Handle(), FBuffer.data(), kBufferSize);
+    bool ended = false; // the file has no more bytes, even if it shrank while being sent
     do {
         if (!FCanceled) {
-            const std::size_t block = file.Read(FBuffer.data(), kBufferSize);
-            if (block == 0)
-                break; // the file ended early (it shrank while being sent)
-            std::size_t rest = block;
+            std::size_t rest = static_cast<std::size_t>(std::min<std::int64_t>(
+                static_cast<std::int64_t>(kBufferSize), file.Size() - file.Position()));
             while (rest > 0 && !FCanceled) {
-                const int sent = platform::SocketSend(Handle(), FBuffer.data() + (block - rest),
-                                                      static_cast<int>(rest));
-                if (sent == 0)
+                const int sent = sender.Send(rest);
+                if (sent == 0) {
+                    ended = true;
                     break;
+                }
                 if (sent < 0) {
                     std::string msg;
                     CheckSocketError(platform::kWsaEWouldBlock, msg);
-                    PumpAndWait(); // no room: wait for it instead of retrying at once
+                    // No room: block until the peer has taken bytes (or a cancel or the
+                    // time-out comes) instead of retrying at once.
+                    platform::WaitForRoom(Handle(), kRoomWaitBoundMs);
+                    platform::ProcessMessages();
                     continue;
                 }
                 BytesSent += sent;
@@ -225,7 +235,7 @@ void TPowersock::SendFile(const std::string& Filename) {
                 platform::ProcessMessages();
             }
         }
-    } while (file.Position() < file.Size() && !FCanceled);
+    } while (!ended && file.Position() < file.Size() && !FCanceled);
     if (FCanceled) {
         FCanceled = false;
         throw EAbortError("Socket send aborted");

@@ -1,0 +1,140 @@
+#include "platform/file_sender.h"
+
+#include "platform/event_pump.h"
+#include "platform/exception.h"
+#include "platform/socket_notifier_hooks.h"
+
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <pthread.h>
+#include <sys/sendfile.h>
+
+namespace platform {
+namespace {
+
+// One call never sends more than an int can count.
+constexpr std::size_t kLargestSend = std::size_t{1} << 30;
+
+sigset_t PipeSignal() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    return set;
+}
+
+bool SigpipePending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+// Errors by which the system says that this file cannot go to this socket by the zero-copy
+// call at all; the same bytes can still be read and sent.
+bool Refused(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ESPIPE ||
+           error == EOVERFLOW;
+}
+
+} // namespace
+
+FileSender::FileSender(FileReader& file, SocketHandle socket, char* staging,
+                       std::size_t stagingSize, Path path)
+    : file_(file), socket_(socket), staging_(staging), stagingSize_(stagingSize),
+      zeroCopy_(path == Path::ZeroCopy) {
+    if (!zeroCopy_)
+        return; // the staged path sends with MSG_NOSIGNAL
+    // sendfile has no MSG_NOSIGNAL: a peer that reset the connection would end the program
+    // with SIGPIPE. Held back for this thread while the file goes out, and dropped after.
+    const sigset_t pipe = PipeSignal();
+    sigset_t previous;
+    sigemptyset(&previous);
+    if (pthread_sigmask(SIG_BLOCK, &pipe, &previous) != 0) {
+        zeroCopy_ = false; // unprotected, the zero-copy call is not safe to make
+        return;
+    }
+    watchesSigpipe_ = true;
+    unblocksSigpipe_ = sigismember(&previous, SIGPIPE) != 1;
+    sigpipeWasPending_ = SigpipePending();
+}
+
+FileSender::~FileSender() {
+    if (!watchesSigpipe_)
+        return;
+    const sigset_t pipe = PipeSignal();
+    if (!sigpipeWasPending_ && SigpipePending()) {
+        const timespec noWait{};
+        sigtimedwait(&pipe, nullptr, &noWait);
+    }
+    if (unblocksSigpipe_)
+        pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+}
+
+int FileSender::Send(std::size_t length) {
+    if (length == 0)
+        return 0;
+    if (zeroCopy_) {
+        bool refused = false;
+        const int sent = SendDirect(length, refused);
+        if (!refused)
+            return sent;
+        // Nothing was taken from the file, so the staged path goes on at the same position.
+        zeroCopy_ = false;
+    }
+    return SendStaged(length);
+}
+
+int FileSender::SendDirect(std::size_t length, bool& refused) {
+    const std::size_t count = std::min(length, kLargestSend);
+    for (;;) {
+        // No offset argument: the call moves the file's own position, the one that the staged
+        // path reads from, so both paths can take turns.
+        const ssize_t sent = ::sendfile(socket_, file_.fd_, nullptr, count);
+        if (sent >= 0) {
+            file_.position_ += sent;
+            return static_cast<int>(sent);
+        }
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        if (Refused(error)) {
+            refused = true;
+            return -1;
+        }
+        if (error == EIO)
+            throw Exception(FormatMessage("Read error on file %s", file_.name_));
+        detail::SetLastSocketError(WsaErrorFromErrno(error));
+        return -1;
+    }
+}
+
+int FileSender::SendStaged(std::size_t length) {
+    if (stagedBegin_ == stagedEnd_) {
+        stagedBegin_ = 0;
+        stagedEnd_ = file_.Read(staging_, std::min({length, stagingSize_, kLargestSend}));
+        if (stagedEnd_ == 0)
+            return 0;
+    }
+    const std::size_t count = std::min(length, stagedEnd_ - stagedBegin_);
+    const int sent = SocketSend(socket_, staging_ + stagedBegin_, static_cast<int>(count));
+    if (sent > 0) {
+        stagedBegin_ += static_cast<std::size_t>(sent);
+        return sent;
+    }
+    if (sent == 0) // a stream socket takes nothing only when it has no room
+        detail::SetLastSocketError(kWsaEWouldBlock);
+    return -1;
+}
+
+void WaitForRoom(SocketHandle socket, int maxMilliseconds) {
+    QSocketNotifier room(static_cast<qintptr>(socket), QSocketNotifier::Write);
+    // Level-triggered: once it has woken the dispatcher it must not fire again in this wait.
+    QObject::connect(&room, &QSocketNotifier::activated, &room,
+                     [&room] { room.setEnabled(false); });
+    WaitForEvents(maxMilliseconds);
+}
+
+} // namespace platform

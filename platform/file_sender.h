@@ -1,0 +1,61 @@
+// Sends the bytes of an open file into a connected socket with the system's zero-copy call
+// (sendfile), so that an upload does not copy every byte through our own memory twice (read
+// into a buffer, then send from it). Where the system refuses that call for the file or the
+// socket, the sender reads each block into a staging buffer and sends it from there.
+#pragma once
+
+#include "platform/file_reader.h"
+#include "platform/socket_api.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+class FileSender {
+public:
+    enum class Path {
+        ZeroCopy, // the system's file-to-socket call, staged only where it is refused
+        Staged,   // always read into the staging buffer and send from there
+    };
+
+    // `staging` (`stagingSize` bytes, owned by the caller) holds the block being sent when the
+    // zero-copy call is refused. While the sender lives, a connection that the peer has broken
+    // shows only as a failed send: the calling thread's SIGPIPE is held back and dropped.
+    FileSender(FileReader& file, SocketHandle socket, char* staging, std::size_t stagingSize,
+               Path path = Path::ZeroCopy);
+    ~FileSender();
+    FileSender(const FileSender&) = delete;
+    FileSender& operator=(const FileSender&) = delete;
+
+    // Sends at most `length` bytes of the file that follow those sent so far. Returns the count
+    // sent (above 0); 0 when the file has no more bytes (also when it shrank); -1 when the
+    // socket took nothing, with the number for SocketLastError() (kWsaEWouldBlock when it has
+    // no room). A read error of the file raises Exception.
+    int Send(std::size_t length);
+
+    // Whether the bytes go by the zero-copy call (false once it was refused).
+    bool ZeroCopy() const { return zeroCopy_; }
+
+private:
+    int SendDirect(std::size_t length, bool& refused);
+    int SendStaged(std::size_t length);
+
+    FileReader& file_;
+    SocketHandle socket_;
+    char* staging_;
+    std::size_t stagingSize_;
+    std::size_t stagedBegin_ = 0; // unsent bytes of the staged block: [begin, end)
+    std::size_t stagedEnd_ = 0;
+    bool zeroCopy_;
+    bool watchesSigpipe_ = false;    // SIGPIPE is held back while this sender lives
+    bool unblocksSigpipe_ = false;   // it was not held back before
+    bool sigpipeWasPending_ = false; // one that was pending before is not ours to drop
+};
+
+// Blocks in the event dispatcher until `socket` has room for more bytes, an event has been
+// handled, or `maxMilliseconds` have passed. A send that would block waits here, so that it
+// goes on as soon as the peer has taken bytes rather than at the next unrelated event.
+void WaitForRoom(SocketHandle socket, int maxMilliseconds);
+
+} // namespace platform
