@@ -164,6 +164,25 @@ TEST_F(ApplyBoundsTest, StalledTransferEndsTheRunWithinTheBound) {
     EXPECT_EQ(ui.log.back(), "Transferring lock check...");
 }
 
+TEST_F(ApplyBoundsTest, StopDuringAStalledTransferEndsTheRun) {
+    WriteFile(Package("W_CHKLCKSF.SVF"), std::string(40 << 20, 'x'));
+    test_support::ScriptedFtpPeer peer;
+    ScriptUpToFirstUpload(peer);
+    peer.Expect().Send("150 sending\r\n").ConnectToPort().AwaitSignal();
+    peer.Start();
+    StandardDescriptor();
+    Load(); // the default bound: the Stop comes first
+    FillFieldsFor(peer);
+    StopAfterLine("Transferring lock check...");
+    Apply();
+    peer.Signal();
+    peer.Finish();
+
+    EXPECT_THAT(reports, ElementsAre("The Apply Update process was stopped by the operator."));
+    EXPECT_EQ(ui.log.back(), "The Apply Update process was stopped by the operator.");
+    EXPECT_THAT(peer.Commands(), Not(Contains("QUIT\r\n")));
+}
+
 TEST_F(ApplyBoundsTest, SlowRepliesOfAProgressingHostAreNotCutOff) {
     const Ms slow(kTestBoundMs * 3);
     test_support::ScriptedFtpPeer peer;
