@@ -8,6 +8,7 @@
 #include "platform/exception.h"
 #include "tests/support/loopback_socket.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -108,6 +109,8 @@ TEST_F(HostileClient, AcceptThenCloseAtOnceEndsTheConnectionAttempt) {
         if (status != "Timer On" || held)
             return;
         held = true;
+        pollfd incoming{listener, POLLIN, 0};
+        ASSERT_EQ(::poll(&incoming, 1, 20000), 1) << "the client did not connect";
         const int accepted = ::accept(listener, nullptr, nullptr);
         ::shutdown(accepted, SHUT_WR);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -116,7 +119,7 @@ TEST_F(HostileClient, AcceptThenCloseAtOnceEndsTheConnectionAttempt) {
     };
     TThreadTimer guard;
     guard.SetEnabled(false);
-    guard.SetInterval(5000);
+    guard.SetInterval(30000); // far beyond the few milliseconds a sound connect takes
     bool cancelled = false;
     guard.SetOnTimer([&](TObject*) {
         cancelled = true;
