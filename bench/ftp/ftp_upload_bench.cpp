@@ -1,7 +1,9 @@
 // Upload throughput: TNMFTP (active and passive) against a local vsftpd, curl -T against
 // the same server, and a plain file-to-socket copy over loopback (the limit).
 //
-//   ftp_upload_bench [--size-mib N] [--runs N] [--dir D]   (defaults: 1024, 5, /dev/shm)
+//   ftp_upload_bench [--size-mib N] [--runs N] [--dir D] [--compare-client PATH]
+//   (defaults: 1024, 5, /dev/shm; PATH: another build of this benchmark, whose TNMFTP client
+//   then runs against the same vsftpd in the same rounds, for an A/B comparison)
 //
 // Every measured run is a child process (so CPU time and peak memory are its own); one
 // warm-up run of each kind precedes the measured ones. Printed figures are medians.
@@ -140,6 +142,7 @@ struct RemoveOnExit {
 
 struct Run {
     double dataSeconds, totalSeconds, cpuSeconds, peakMiB;
+    double serverCpuSeconds = -1; // vsftpd's sessions; below 0 where not measured
 };
 
 struct Kind {
@@ -209,6 +212,7 @@ int Benchmark(const std::vector<std::string>& args) {
     std::size_t sizeMiB = 1024;
     int runs = 5;
     std::string directory = "/dev/shm";
+    std::string compareClient;
     for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
         if (args[i] == "--size-mib")
             sizeMiB = static_cast<std::size_t>(std::atol(args[i + 1].c_str()));
@@ -216,6 +220,8 @@ int Benchmark(const std::vector<std::string>& args) {
             runs = std::atoi(args[i + 1].c_str());
         else if (args[i] == "--dir")
             directory = args[i + 1];
+        else if (args[i] == "--compare-client")
+            compareClient = args[i + 1];
     }
     const std::size_t bytes = sizeMiB << 20;
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
@@ -251,7 +257,7 @@ int Benchmark(const std::vector<std::string>& args) {
             std::vector<std::string> argv;
             bool curlTimings;
         };
-        const std::vector<Plan> plans = {
+        std::vector<Plan> plans = {
             {"TNMFTP active",
              {self, "--child-upload", "active", port, file.string(), "in/a.bin"},
              false},
@@ -281,6 +287,17 @@ int Benchmark(const std::vector<std::string>& args) {
              {curl, "-sS", "--disable-epsv", "-T", file.string(), nullUrl + "cp.bin", "-w", timing},
              true},
         };
+        // Rows 0 to 8 as above; the comparison client's rows follow.
+        if (!compareClient.empty()) {
+            plans.push_back(
+                {"other build active",
+                 {compareClient, "--child-upload", "active", port, file.string(), "in/oa.bin"},
+                 false});
+            plans.push_back(
+                {"other build passive",
+                 {compareClient, "--child-upload", "passive", port, file.string(), "in/op.bin"},
+                 false});
+        }
         // Round by round, each kind in turn, so that a change of the machine's load during
         // the benchmark falls on every kind alike. Round -1 is the warm-up.
         std::vector<Kind> kinds;
@@ -288,7 +305,13 @@ int Benchmark(const std::vector<std::string>& args) {
             kinds.push_back({plan.name, {}});
         for (int round = -1; round < runs; ++round) {
             for (std::size_t k = 0; k < plans.size(); ++k) {
-                const Run run = Measure(plans[k].argv, plans[k].curlTimings);
+                // The server's own work, for the runs against vsftpd: the client decides how
+                // much of it there is (how warm the bytes are when the server copies them).
+                const bool toVsftpd = k < 4 || k >= 9;
+                const double serverBefore = toVsftpd ? server.SessionsCpuSeconds() : 0;
+                Run run = Measure(plans[k].argv, plans[k].curlTimings);
+                if (toVsftpd)
+                    run.serverCpuSeconds = server.SessionsCpuSeconds() - serverBefore;
                 if (round >= 0)
                     kinds[k].runs.push_back(run);
                 for (const auto& entry : std::filesystem::directory_iterator(server.Incoming()))
@@ -301,21 +324,25 @@ int Benchmark(const std::vector<std::string>& args) {
         std::printf("file %zu MiB in %s, %d runs after a warm-up, medians; server vsftpd 3 on "
                     "127.0.0.1; machine load %s\n\n",
                     sizeMiB, work.parent_path().c_str(), runs, LoadAverage().c_str());
-        std::printf("%-28s %12s %12s %12s %10s\n", "", "data MB/s", "whole MB/s", "CPU s/GiB",
-                    "peak MiB");
+        std::printf("%-28s %12s %12s %12s %10s %14s\n", "", "data MB/s", "whole MB/s", "CPU s/GiB",
+                    "peak MiB", "server s/GiB");
         std::vector<double> dataRate(kinds.size()), cpu(kinds.size());
         for (std::size_t k = 0; k < kinds.size(); ++k) {
-            std::vector<double> d, w, c, m;
+            std::vector<double> d, w, c, m, sc;
             for (const auto& r : kinds[k].runs) {
                 d.push_back(bytes / r.dataSeconds / kMB);
                 w.push_back(bytes / r.totalSeconds / kMB);
                 c.push_back(r.cpuSeconds / (bytes / kGiB));
                 m.push_back(r.peakMiB);
+                if (r.serverCpuSeconds >= 0)
+                    sc.push_back(r.serverCpuSeconds / (bytes / kGiB));
             }
             dataRate[k] = Median(d);
             cpu[k] = Median(c);
-            std::printf("%-28s %12.0f %12.0f %12.3f %10.1f\n", kinds[k].name.c_str(), dataRate[k],
-                        Median(w), cpu[k], Median(m));
+            const std::string serverCpu =
+                sc.empty() ? "-" : std::to_string(Median(sc)).substr(0, 5);
+            std::printf("%-28s %12.0f %12.0f %12.3f %10.1f %14s\n", kinds[k].name.c_str(),
+                        dataRate[k], Median(w), cpu[k], Median(m), serverCpu.c_str());
         }
         std::printf("\nTNMFTP peak memory with a 16 MiB file: %.1f MiB\n\n", small.peakMiB);
         // Rows: 0-1 ours, 2-3 curl, 4 the limit, 5-6 ours and 7-8 curl against the null server.
@@ -331,6 +358,12 @@ int Benchmark(const std::vector<std::string>& args) {
                             cpu[ours] / cpu[theirs]);
             }
         }
+        for (std::size_t mode = 0; mode < 2 && kinds.size() > 10; ++mode)
+            std::printf(
+                "%-8s other build  data rate: %.2f x curl, %.0f %% of the limit; CPU: %.2f x "
+                "curl\n",
+                mode == 0 ? "active" : "passive", dataRate[9 + mode] / dataRate[2 + mode],
+                100 * dataRate[9 + mode] / dataRate[4], cpu[9 + mode] / cpu[2 + mode]);
     }
     return 0;
 }

@@ -17,6 +17,10 @@ public:
     std::uint16_t Port() const { return port_; }
     // Where uploads to "in/<name>" land.
     std::filesystem::path Incoming() const { return root_ / "in"; }
+    // CPU seconds (user + system) of all the sessions that have ended so far. Waits (bounded)
+    // until the last session's processes have been reaped, so that a run's server work can be
+    // taken as the difference of two readings around it.
+    double SessionsCpuSeconds() const;
 
 private:
     std::filesystem::path root_;
