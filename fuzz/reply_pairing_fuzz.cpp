@@ -1,9 +1,10 @@
 // Pairing replies with commands, through a real TCP connection on 127.0.0.1: a server that
 // answers each command line of the FTP client with the next piece of the input (pieces
-// separated by the byte 0xFE; the first piece is the greeting). Whatever came before, a
-// command whose answer is one well-formed reply line ("ddd text" CR LF) must end exactly
-// as that reply says: a success with that number, or FTPException with that line. A
-// client that takes what is left of an earlier reply for a later command fails this.
+// separated by the byte 0xFE; the first piece is the greeting). In a conversation where
+// every answer is one reply line ("ddd text" CR LF), however long, a command whose answer
+// fits the reading buffer must end exactly as that reply says: a success with that number,
+// or FTPException with that line. A client that takes what is left of an earlier reply
+// for a later command fails this.
 #include "fuzz/fuzz_target.h"
 
 #include "ftp/nmftp.h"
@@ -36,14 +37,26 @@ std::vector<std::string> Split(const std::string& bytes) {
     return pieces;
 }
 
-// "ddd text" CR LF and nothing else: a complete single-line reply that fits the reading
-// buffer (a longer line is refused by design).
-bool WellFormed(const std::string& reply) {
-    return reply.size() >= 6 && reply.size() <= TPowersock::kBufferSize &&
+// "ddd text" CR LF and nothing else: one complete single-line reply.
+bool SingleReply(const std::string& reply) {
+    return reply.size() >= 6 &&
            std::all_of(reply.begin(), reply.begin() + 3,
                        [](char c) { return c >= '0' && c <= '9'; }) &&
            reply[3] == ' ' && reply.find('\n') == reply.size() - 1 &&
            reply[reply.size() - 2] == '\r';
+}
+
+// A reply the client can be held to: a single reply that fits the reading buffer (a longer
+// line is refused by design), after a conversation in which every earlier answer was one
+// single reply too. Where the server said more than was asked, no client can tell which
+// line answers what, so nothing is checked.
+bool Checkable(const std::vector<std::string>& replies, std::size_t answer) {
+    if (replies[answer].size() > TPowersock::kBufferSize)
+        return false;
+    for (std::size_t i = 0; i <= answer; ++i)
+        if (!SingleReply(replies[i]))
+            return false;
+    return true;
 }
 
 void CheckCommand(TNMFTP& ftp, const std::vector<std::string>& replies, int number) {
@@ -61,8 +74,8 @@ void CheckCommand(TNMFTP& ftp, const std::vector<std::string>& replies, int numb
         failure = error.Message();
     }
     const auto answer = Peer().AnswerTo(command);
-    if (!answer || !WellFormed(replies[*answer]))
-        return; // no well-formed reply to hold the client to
+    if (!answer || !Checkable(replies, *answer))
+        return;
     const std::string& reply = replies[*answer];
     const std::string shown = reply.substr(0, 40);
     const int code = std::stoi(reply.substr(0, 3));
