@@ -41,10 +41,8 @@ bool Refused(int error) {
 
 } // namespace
 
-FileSender::FileSender(FileReader& file, SocketHandle socket, char* staging,
-                       std::size_t stagingSize, Path path)
-    : file_(file), socket_(socket), staging_(staging), stagingSize_(stagingSize),
-      zeroCopy_(path == Path::ZeroCopy) {
+FileSender::FileSender(FileReader& file, char* staging, std::size_t stagingSize, Path path)
+    : file_(file), staging_(staging), stagingSize_(stagingSize), zeroCopy_(path == Path::ZeroCopy) {
     if (!zeroCopy_)
         return; // the staged path sends with MSG_NOSIGNAL
     // sendfile has no MSG_NOSIGNAL: a peer that reset the connection would end the program
@@ -73,26 +71,26 @@ FileSender::~FileSender() {
         pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
 }
 
-int FileSender::Send(std::size_t length) {
+int FileSender::Send(SocketHandle socket, std::size_t length) {
     if (length == 0)
         return 0;
     if (zeroCopy_) {
         bool refused = false;
-        const int sent = SendDirect(length, refused);
+        const int sent = SendDirect(socket, length, refused);
         if (!refused)
             return sent;
         // Nothing was taken from the file, so the staged path goes on at the same position.
         zeroCopy_ = false;
     }
-    return SendStaged(length);
+    return SendStaged(socket, length);
 }
 
-int FileSender::SendDirect(std::size_t length, bool& refused) {
+int FileSender::SendDirect(SocketHandle socket, std::size_t length, bool& refused) {
     const std::size_t count = std::min(length, kLargestSend);
     for (;;) {
         // No offset argument: the call moves the file's own position, the one that the staged
         // path reads from, so both paths can take turns.
-        const ssize_t sent = ::sendfile(socket_, file_.fd_, nullptr, count);
+        const ssize_t sent = ::sendfile(socket, file_.fd_, nullptr, count);
         if (sent >= 0) {
             file_.position_ += sent;
             return static_cast<int>(sent);
@@ -111,7 +109,7 @@ int FileSender::SendDirect(std::size_t length, bool& refused) {
     }
 }
 
-int FileSender::SendStaged(std::size_t length) {
+int FileSender::SendStaged(SocketHandle socket, std::size_t length) {
     if (stagedBegin_ == stagedEnd_) {
         stagedBegin_ = 0;
         stagedEnd_ = file_.Read(staging_, std::min({length, stagingSize_, kLargestSend}));
@@ -119,7 +117,7 @@ int FileSender::SendStaged(std::size_t length) {
             return 0;
     }
     const std::size_t count = std::min(length, stagedEnd_ - stagedBegin_);
-    const int sent = SocketSend(socket_, staging_ + stagedBegin_, static_cast<int>(count));
+    const int sent = SocketSend(socket, staging_ + stagedBegin_, static_cast<int>(count));
     if (sent > 0) {
         stagedBegin_ += static_cast<std::size_t>(sent);
         return sent;

@@ -22,27 +22,28 @@ public:
     // `staging` (`stagingSize` bytes, owned by the caller) holds the block being sent when the
     // zero-copy call is refused. While the sender lives, a connection that the peer has broken
     // shows only as a failed send: the calling thread's SIGPIPE is held back and dropped.
-    FileSender(FileReader& file, SocketHandle socket, char* staging, std::size_t stagingSize,
+    FileSender(FileReader& file, char* staging, std::size_t stagingSize,
                Path path = Path::ZeroCopy);
     ~FileSender();
     FileSender(const FileSender&) = delete;
     FileSender& operator=(const FileSender&) = delete;
 
-    // Sends at most `length` bytes of the file that follow those sent so far. Returns the count
+    // Sends at most `length` bytes of the file that follow those sent so far into `socket`
+    // (taken anew on every call: a handler may have closed the one of the last call). Returns
+    // the count
     // sent (above 0); 0 when the file has no more bytes (also when it shrank); -1 when the
     // socket took nothing, with the number for SocketLastError() (kWsaEWouldBlock when it has
     // no room). A read error of the file raises Exception.
-    int Send(std::size_t length);
+    int Send(SocketHandle socket, std::size_t length);
 
     // Whether the bytes go by the zero-copy call (false once it was refused).
     bool ZeroCopy() const { return zeroCopy_; }
 
 private:
-    int SendDirect(std::size_t length, bool& refused);
-    int SendStaged(std::size_t length);
+    int SendDirect(SocketHandle socket, std::size_t length, bool& refused);
+    int SendStaged(SocketHandle socket, std::size_t length);
 
     FileReader& file_;
-    SocketHandle socket_;
     char* staging_;
     std::size_t stagingSize_;
     std::size_t stagedBegin_ = 0; // unsent bytes of the staged block: [begin, end)

@@ -207,14 +207,14 @@ void TPowersock::SendFile(const std::string& Filename) {
     platform::FileReader file(Filename);
     // The bytes go from the file to the socket without a copy through FBuffer where the
     // system allows it; FBuffer stages each block where it does not.
-    platform::FileSender sender(file, Handle(), FBuffer.data(), kBufferSize);
+    platform::FileSender sender(file, FBuffer.data(), kBufferSize);
     bool ended = false; // the file has no more bytes, even if it shrank while being sent
     do {
         if (!FCanceled) {
             std::size_t rest = static_cast<std::size_t>(std::min<std::int64_t>(
                 static_cast<std::int64_t>(kBufferSize), file.Size() - file.Position()));
             while (rest > 0 && !FCanceled) {
-                const int sent = sender.Send(rest);
+                const int sent = sender.Send(Handle(), rest);
                 if (sent == 0) {
                     ended = true;
                     break;

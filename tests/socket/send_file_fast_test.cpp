@@ -90,12 +90,12 @@ TEST_P(FileSenderPaths, SendsTheWholeFileInPiecesOfAtMostTheLengthAsked) {
     Connection conn(peer);
     {
         platform::FileReader reader(file.path.string());
-        FileSender sender(reader, conn.sock.FSocket, staging.data(), staging.size(), GetParam());
+        FileSender sender(reader, staging.data(), staging.size(), GetParam());
         EXPECT_EQ(sender.ZeroCopy(), GetParam() == FileSender::Path::ZeroCopy);
         std::size_t sent = 0;
         for (int attempts = 0; attempts < 100000; ++attempts) {
             const std::size_t asked = std::min<std::size_t>(kBlock, 150000 - sent);
-            const int n = sender.Send(asked);
+            const int n = sender.Send(conn.sock.FSocket, asked);
             if (n == 0)
                 break;
             if (n < 0) {
@@ -108,7 +108,7 @@ TEST_P(FileSenderPaths, SendsTheWholeFileInPiecesOfAtMostTheLengthAsked) {
         }
         EXPECT_EQ(sent, 150000u);
         EXPECT_EQ(reader.Position(), 150000);
-        EXPECT_EQ(sender.Send(kBlock), 0); // the end stays the end
+        EXPECT_EQ(sender.Send(conn.sock.FSocket, kBlock), 0); // the end stays the end
     }
     conn.CloseGracefully();
     ASSERT_TRUE(PumpUntil([&] { return peer.Finished(); }));
@@ -126,11 +126,11 @@ TEST_P(FileSenderPaths, FullSendQueueIsWaitedOutWithoutLosingOrRepeatingBytes) {
     Connection conn(peer);
     {
         platform::FileReader reader(file.path.string());
-        FileSender sender(reader, conn.sock.FSocket, staging.data(), staging.size(), GetParam());
+        FileSender sender(reader, staging.data(), staging.size(), GetParam());
         std::size_t sent = 0;
         bool blocked = false;
         for (int attempts = 0; attempts < 1000000; ++attempts) {
-            const int n = sender.Send(kBlock);
+            const int n = sender.Send(conn.sock.FSocket, kBlock);
             if (n == 0)
                 break;
             if (n > 0) {
@@ -159,17 +159,17 @@ TEST_P(FileSenderPaths, BrokenConnectionIsAnErrorAndNoSignal) {
     int error = 0;
     {
         platform::FileReader reader(file.path.string());
-        FileSender sender(reader, conn.sock.FSocket, staging.data(), staging.size(), GetParam());
+        FileSender sender(reader, staging.data(), staging.size(), GetParam());
         bool signalled = false;
         for (int attempts = 0; attempts < 1000000 && error == 0; ++attempts) {
-            const int n = sender.Send(kBlock);
+            const int n = sender.Send(conn.sock.FSocket, kBlock);
             ASSERT_NE(n, 0) << "the file ended before the connection broke";
             if (n > 0)
                 continue;
             const int last = platform::SocketLastError();
             if (last != platform::kWsaEWouldBlock) {
                 // Once more after the reset: this send fails with a broken pipe.
-                sender.Send(kBlock);
+                sender.Send(conn.sock.FSocket, kBlock);
                 error = last;
                 break;
             }
@@ -212,6 +212,25 @@ TEST(StreamSendFileEnds, FileThatShrinksWhileSentEndsTheSendWithWhatWasThere) {
     // Bytes handed to the socket by reference to the file's pages may still change when the
     // file is cut; the part that the file still holds arrives as it was.
     EXPECT_EQ(received.substr(0, 1000), data.substr(0, 1000));
+}
+
+TEST(StreamSendFileEnds, HandlerThatClosesTheConnectionEndsTheSendWithASocketError) {
+    const std::string data = Pattern(kStallingSize);
+    TempFile file(data, "closed");
+    std::string received;
+    Peer peer([&](int c) { received = ReceiveUntilClosed(c); });
+    Connection conn(peer);
+    int packets = 0;
+    conn.sock.OnPacketSent = [&](TObject*) {
+        if (++packets == 1)
+            conn.sock.Disconnect();
+    };
+    EXPECT_THROW(conn.sock.SendFile(file.path.string()), ESockError);
+    EXPECT_EQ(packets, 1);
+    EXPECT_FALSE(SigpipeIn("SigPnd"));
+    EXPECT_FALSE(SigpipeIn("SigBlk"));
+    ASSERT_TRUE(PumpUntil([&] { return peer.Finished(); }));
+    EXPECT_LE(received.size(), static_cast<std::size_t>(conn.sock.BytesSent));
 }
 
 TEST(StreamSendFileEnds, CancelEndsASendToAPeerThatStoppedReading) {
