@@ -11,7 +11,9 @@ ExceptionHandler& Handler() {
 }
 } // namespace
 
-void SetExceptionHandler(ExceptionHandler handler) { Handler() = std::move(handler); }
+void SetExceptionHandler(ExceptionHandler handler) {
+    Handler() = std::move(handler);
+}
 
 std::string ExceptionMessage(std::exception_ptr error) {
     try {
