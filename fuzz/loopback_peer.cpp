@@ -16,7 +16,7 @@ namespace {
 // Far longer than any client needs on loopback; only a hung client reaches it, and the
 // fuzzer's own time-out reports that.
 constexpr int kLimitMs = 20000;
-constexpr int kNextCommandLimitMs = 1000;
+constexpr int kNextCommandLimitMs = 250;
 
 [[noreturn]] void Die(const char* what) {
     std::perror(what);
