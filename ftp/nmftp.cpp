@@ -49,7 +49,7 @@ void TNMFTP::Connect() {
 }
 
 void TNMFTP::LogOn() {
-    const std::string greeting = ReadLn();
+    const std::string greeting = ReadInStep([this] { return ReadLn(); });
     if (greeting.empty())
         ConnectionClosedByServer();
     StatusMessage(1, greeting);
@@ -125,7 +125,8 @@ void TNMFTP::Disconnect() {
         // A server that closes instead of answering QUIT has logged us off all the same.
         reply = TransactionWithReply("QUIT", false);
     } catch (...) {
-        TPowersock::Disconnect();
+        if (Connected) // a reply that could not be read has closed it already
+            TPowersock::Disconnect();
         throw;
     }
     TPowersock::Disconnect();
@@ -142,7 +143,7 @@ std::string TNMFTP::TransactionWithReply(const std::string& CommandString, bool 
     // carry a second command to the server.
     if (CommandString.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
         throw FTPException("Invalid character in command");
-    const std::string first = TPowersock::Transaction(CommandString);
+    const std::string first = ReadInStep([&] { return TPowersock::Transaction(CommandString); });
     if (first.empty()) {
         if (closeIsError)
             ConnectionClosedByServer();
@@ -159,7 +160,7 @@ void TNMFTP::ReadReplyLines(const std::string& ReplyLine) {
 void TNMFTP::ReadContinuationLines(const std::string& ReplyLine, bool closeIsError) {
     std::string line = ReplyLine;
     while (IsContinued(line)) {
-        line = ReadLn();
+        line = ReadInStep([this] { return ReadLn(); });
         if (line.empty()) {
             // The server closed in the middle of the reply; there is nothing to examine.
             if (closeIsError)
@@ -175,6 +176,18 @@ void TNMFTP::ConnectionClosedByServer() {
     if (Connected)
         TPowersock::Disconnect();
     throw ESockError("Connection closed by server");
+}
+
+std::string TNMFTP::ReadInStep(const std::function<std::string()>& read) {
+    try {
+        return read();
+    } catch (const EAbortError&) {
+        throw; // a cancel is the caller's to handle
+    } catch (const ESockError&) {
+        if (Connected)
+            TPowersock::Disconnect();
+        throw;
+    }
 }
 
 void TNMFTP::Abort() {

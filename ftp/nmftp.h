@@ -114,6 +114,10 @@ private:
     void ReadContinuationLines(const std::string& ReplyLine, bool closeIsError);
     // The connection ended while a reply was awaited: close our side and raise.
     [[noreturn]] void ConnectionClosedByServer();
+    // Runs one read of a reply. A socket error (not a cancel) leaves the conversation out of
+    // step, since what is left of the reply would be taken for the next command's; the
+    // connection is then closed before the error goes on.
+    std::string ReadInStep(const std::function<std::string()>& read);
     void LogOn();
     // Fires OnConnectionFailed and raises FTPException with the reply line.
     [[noreturn]] void LogOnFailed(const std::string& ReplyLine);

@@ -109,7 +109,7 @@ bool TNMFTP::Transfer(const std::string& LocalFile, const std::string& RemoteFil
         FCanceled = false;
         throw EAbortError("Socket readln aborted");
     }
-    const std::string finalReply = ReadLn();
+    const std::string finalReply = ReadInStep([this] { return ReadLn(); });
     if (finalReply.empty())
         ConnectionClosedByServer();
     StatusMessage(1, finalReply);

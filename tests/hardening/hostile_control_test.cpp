@@ -169,11 +169,9 @@ TEST_F(HostileClient, ReplyLineOf100000BytesIsRefusedAndNeverPairedWithTheNextCo
     EXPECT_EQ(std::count(events.begin(), events.end(), "Success:14"), 0);
 }
 
-// DISABLED: fails today. After "Line too long" the client stays connected, and the tail of
-// the refused line is read as the next command's reply (number 0, a success). The client
-// must end the conversation instead (close the control connection), as for a reply cut
-// off by the server.
-TEST_F(HostileClient, DISABLED_TheRestOfARefusedLongLineIsNeverTakenForTheNextReply) {
+// After "Line too long" the tail of the refused line would be read as the next command's
+// reply (number 0, a success); the client ends the conversation instead.
+TEST_F(HostileClient, TheRestOfARefusedLongLineIsNeverTakenForTheNextReply) {
     // Long enough that after the 64 KiB the reading refused and the 64 KiB of stale input
     // the next command throws away, a short tail with a line end is still waiting: read
     // as the next command's reply it would have no number, which counts as a success.
@@ -192,15 +190,15 @@ TEST_F(HostileClient, DISABLED_TheRestOfARefusedLongLineIsNeverTakenForTheNextRe
 }
 
 TEST_F(HostileClient, GreetingLineOf100000BytesFailsTheLogOnCleanly) {
-    peer.Send("220 " + std::string(100000, 'g') + "\r\n").Reply("221 Goodbye\r\n");
+    peer.Send("220 " + std::string(100000, 'g') + "\r\n");
     peer.Start();
     EXPECT_EQ(MessageOf<ESockError>([&] { ftp.Connect(); }), "Line too long");
     EXPECT_FALSE(ftp.Connected);
     EXPECT_EQ(std::count(events.begin(), events.end(), "Connect"), 0);
-    // Nothing of the log-on was sent on a greeting that could not be read; the clean-up
-    // logged off.
+    // Nothing was sent on a greeting that could not be read: the rest of it would have been
+    // taken for the reply to anything sent after it, so the connection was simply closed.
     EXPECT_TRUE(peer.Finish()) << peer.Error();
-    EXPECT_EQ(peer.Commands(), (Lines{"QUIT\r\n"}));
+    EXPECT_EQ(peer.Commands(), Lines{});
 }
 
 TEST_F(HostileClient, MultiLineReplyOf10000LinesIsReadWholeAndTheNextReplyPairsUp) {
