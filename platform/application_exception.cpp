@@ -1,5 +1,7 @@
 #include "platform/application_exception.h"
 
+#include "platform/exception.h"
+
 #include <cstdio>
 #include <utility>
 
@@ -18,6 +20,8 @@ void SetExceptionHandler(ExceptionHandler handler) {
 std::string ExceptionMessage(std::exception_ptr error) {
     try {
         std::rethrow_exception(std::move(error));
+    } catch (const Exception& e) {
+        return e.Message(); // whole, even where a server's text holds a NUL byte
     } catch (const std::exception& e) {
         return e.what();
     } catch (...) {
