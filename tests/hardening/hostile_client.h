@@ -6,7 +6,7 @@
 
 #include "ftp/nmftp.h"
 #include "socket/thread_timer.h"
-#include "tests/hardening/hostile_peer.h"
+#include "tests/support/scripted_ftp_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +75,11 @@ protected:
             .get();
     }
 
+    // The usual log-on, queued on the peer; the rest of the script chains on.
+    test_support::ScriptedFtpPeer& ScriptLogOn() {
+        return peer.LogOn("220 Hostile server ready\r\n");
+    }
+
     // Nothing of an upload may stay behind, however it ended.
     void ExpectNoUploadLeftBehind() {
         EXPECT_EQ(ftp.FDataConnection, nullptr);
@@ -83,7 +88,8 @@ protected:
 
     static constexpr int kHangLimitMs = 30000;
 
-    HostilePeer peer;
+    // Bounds every step of the peer (and its Finish()) far beyond any sound run.
+    test_support::ScriptedFtpPeer peer{test_support::ScriptedFtpPeer::Milliseconds(20000)};
     TNMFTP ftp;
     TThreadTimer limit;
     bool hung = false;

@@ -34,7 +34,7 @@ long CountStartingWith(const Lines& lines, const std::string& prefix) {
 // --- the server closes the control connection ---
 
 TEST_F(HostileClient, CloseInTheMiddleOfTheGreetingLineFailsTheLogOn) {
-    peer.Send("220 Hostile ser").CloseControl();
+    peer.Send("220 Hostile ser").Close();
     peer.Start();
     EXPECT_EQ(MessageOf<ESockError>([&] { ftp.Connect(); }), "Connection closed by server");
     EXPECT_FALSE(ftp.Connected);
@@ -44,7 +44,7 @@ TEST_F(HostileClient, CloseInTheMiddleOfTheGreetingLineFailsTheLogOn) {
 }
 
 TEST_F(HostileClient, CloseBetweenTheLinesOfAMultiLineGreetingFailsTheLogOn) {
-    peer.Send("220-Hostile server\r\n220-second line\r\n").CloseControl();
+    peer.Send("220-Hostile server\r\n220-second line\r\n").Close();
     peer.Start();
     EXPECT_EQ(MessageOf<ESockError>([&] { ftp.Connect(); }), "Connection closed by server");
     EXPECT_FALSE(ftp.Connected);
@@ -53,7 +53,7 @@ TEST_F(HostileClient, CloseBetweenTheLinesOfAMultiLineGreetingFailsTheLogOn) {
 }
 
 TEST_F(HostileClient, CloseInTheMiddleOfACommandReplyIsNoSuccess) {
-    peer.LogOn().Expect().Send("200 Comm").CloseControl();
+    ScriptLogOn().Expect().Send("200 Comm").Close();
     StartAndLogOn();
     EXPECT_EQ(MessageOf<ESockError>([&] { ftp.DoCommand("rcmd CHGJOB"); }),
               "Connection closed by server");
@@ -65,7 +65,7 @@ TEST_F(HostileClient, CloseInTheMiddleOfACommandReplyIsNoSuccess) {
 }
 
 TEST_F(HostileClient, CloseBetweenTheLinesOfAMultiLineCommandReplyIsNoSuccess) {
-    peer.LogOn().Expect().Send("250-first\r\n250-second\r\n").CloseControl();
+    ScriptLogOn().Expect().Send("250-first\r\n250-second\r\n").Close();
     StartAndLogOn();
     EXPECT_EQ(MessageOf<ESockError>([&] { ftp.DoCommand("CWD KDXSUPPT"); }),
               "Connection closed by server");
@@ -75,7 +75,7 @@ TEST_F(HostileClient, CloseBetweenTheLinesOfAMultiLineCommandReplyIsNoSuccess) {
 }
 
 TEST_F(HostileClient, ResetInTheMiddleOfAReplyFailsWithAMessageAndLeavesNoConnection) {
-    peer.LogOn().Expect().Send("200 Comm").ResetControl();
+    ScriptLogOn().Expect().Send("200 Comm").ResetControl();
     StartAndLogOn();
     std::string message;
     try {
@@ -141,7 +141,7 @@ TEST_F(HostileClient, AcceptThenCloseAtOnceEndsTheConnectionAttempt) {
 }
 
 TEST_F(HostileClient, CloseInsteadOfAnsweringQuitIsANormalEnd) {
-    peer.LogOn().Expect().CloseControl();
+    ScriptLogOn().Expect().Close();
     StartAndLogOn();
     ftp.Disconnect();
     EXPECT_FALSE(ftp.Connected);
@@ -153,7 +153,7 @@ TEST_F(HostileClient, CloseInsteadOfAnsweringQuitIsANormalEnd) {
 
 TEST_F(HostileClient, ReplyLineOf100000BytesIsRefusedAndNeverPairedWithTheNextCommand) {
     const std::string huge = "200 " + std::string(100000 - 6, 'x') + "\r\n";
-    peer.LogOn().Reply(huge).Reply("550 Refused\r\n").Reply("200 fine\r\n");
+    ScriptLogOn().Reply(huge).Reply("550 Refused\r\n").Reply("200 fine\r\n");
     StartAndLogOn();
     EXPECT_EQ(MessageOf<ESockError>([&] { ftp.DoCommand("rcmd first"); }), "Line too long");
     // The command after it must get its own reply (or none), never the rest of the
@@ -176,7 +176,7 @@ TEST_F(HostileClient, TheRestOfARefusedLongLineIsNeverTakenForTheNextReply) {
     // the next command throws away, a short tail with a line end is still waiting: read
     // as the next command's reply it would have no number, which counts as a success.
     const std::string huge = "550 " + std::string(2 * 65536 + 100 - 6, 'x') + "\r\n";
-    peer.LogOn().Reply(huge).Reply("550 Refused\r\n").SilenceUntilClientCloses();
+    ScriptLogOn().Reply(huge).Reply("550 Refused\r\n").AwaitClientClose();
     StartAndLogOn();
     EXPECT_EQ(MessageOf<ESockError>([&] { ftp.DoCommand("rcmd first"); }), "Line too long");
     std::string second = "success";
@@ -252,8 +252,8 @@ TEST_F(HostileClient, ReplyWithoutLeadingDigitsHasNumberZero) {
     // A line that does not begin with digits has no reply number; the reply rule counts
     // that as no failure. It is recorded here so that a change is a decision, not an
     // accident.
-    peer.LogOn().Reply(Bytes("\0"
-                             "550 hidden\r\n"));
+    ScriptLogOn().Reply(Bytes("\0"
+                              "550 hidden\r\n"));
     StartAndLogOn();
     ftp.DoCommand("rcmd x");
     EXPECT_EQ(ftp.ReplyNumber, 0);
@@ -305,7 +305,7 @@ private:
 };
 
 TEST_F(HostileClient, GreetingThenSilenceEndsOnlyByACancelAndLeavesNoConnection) {
-    peer.Send("220 Hostile server ready\r\n").SilenceUntilClientCloses();
+    peer.Send("220 Hostile server ready\r\n").AwaitClientClose();
     peer.Start();
     std::string message;
     {

@@ -20,7 +20,7 @@ protected:
     void SetUp() override {
         HostileClient::SetUp();
         ftp.OnFailure = nullptr;
-        peer.LogOn();
+        ScriptLogOn();
     }
 
     std::string WriteFile(const std::string& name, std::size_t size) {
@@ -64,7 +64,7 @@ TEST_F(HostileUpload, ActiveDataConnectionClosedPartWayFailsTheUpload) {
         .ConnectToPort()
         .ReceiveThenCloseData(64 * 1024)
         .Send("426 Connection closed; transfer aborted\r\n")
-        .SilenceUntilClientCloses();
+        .AwaitClientClose();
     const auto file = WriteFile("big.svf", kLargeFile);
     StartAndLogOn();
     const std::string outcome = UploadOutcome(file);
@@ -81,7 +81,7 @@ TEST_F(HostileUpload, ActiveDataConnectionResetPartWayFailsTheUpload) {
         .ConnectToPort()
         .ReceiveThenResetData(64 * 1024)
         .Send("426 Connection reset; transfer aborted\r\n")
-        .SilenceUntilClientCloses();
+        .AwaitClientClose();
     const auto file = WriteFile("big.svf", kLargeFile);
     StartAndLogOn();
     const std::string outcome = UploadOutcome(file);
@@ -99,7 +99,7 @@ TEST_F(HostileUpload, PassiveDataConnectionClosedPartWayFailsTheUpload) {
         .Reply("150 Opening data connection\r\n")
         .ReceiveThenCloseData(64 * 1024)
         .Send("426 Connection closed; transfer aborted\r\n")
-        .SilenceUntilClientCloses();
+        .AwaitClientClose();
     const auto file = WriteFile("big.svf", kLargeFile);
     ftp.Passive = true;
     StartAndLogOn();
@@ -117,7 +117,7 @@ TEST_F(HostileUpload, PassiveDataConnectionResetPartWayFailsTheUpload) {
         .Reply("150 Opening data connection\r\n")
         .ReceiveThenResetData(64 * 1024)
         .Send("426 Connection reset; transfer aborted\r\n")
-        .SilenceUntilClientCloses();
+        .AwaitClientClose();
     const auto file = WriteFile("big.svf", kLargeFile);
     ftp.Passive = true;
     StartAndLogOn();
@@ -171,7 +171,7 @@ TEST_F(HostileUpload, PassiveRefusalAfterTheDataIsNoSuccess) {
 TEST_F(HostileUpload, Stor150Then425WithoutConnectingBackEndsOnlyByACancel) {
     peer.Reply("200 PORT ok\r\n")
         .Reply("150 Opening data connection\r\n425 Can't open data connection\r\n")
-        .SilenceUntilClientCloses();
+        .AwaitClientClose();
     const auto file = WriteFile("small.svf", 5000);
     StartAndLogOn();
     // The client waits for the server to connect; only a cancel (the installer's bound or

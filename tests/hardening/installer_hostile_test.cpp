@@ -5,7 +5,7 @@
 // see what happened, and never "successfully applied".
 #include "tests/hardening/installer_run.h"
 
-#include "tests/hardening/hostile_peer.h"
+#include "tests/support/scripted_ftp_peer.h"
 
 #include "installer/apply_texts.h"
 #include "platform/paths.h"
@@ -72,8 +72,8 @@ TEST_F(InstallerRun, DataConnectionPromisedButNeverOpenedEndsAtTheTransferBound)
 
 TEST_F(InstallerRun, Stor150Then425WithoutConnectingBackEndsAtTheTransferBound) {
     // A host that answers STOR with 150 and at once with 425, and never connects back.
-    hardening::HostilePeer peer;
-    peer.LogOn()
+    test_support::ScriptedFtpPeer peer(std::chrono::milliseconds(20000));
+    peer.LogOn("220 Hostile server ready\r\n")
         .Reply("200 TYPE I\r\n")
         .Reply("250 CWD\r\n")
         .Reply("250 CHGJOB\r\n")
@@ -81,7 +81,7 @@ TEST_F(InstallerRun, Stor150Then425WithoutConnectingBackEndsAtTheTransferBound) 
         .Reply("250 CLRSAVF\r\n")
         .Reply("200 PORT\r\n")
         .Reply("150 Opening data connection\r\n425 Can't open data connection\r\n")
-        .SilenceUntilClientCloses();
+        .AwaitClientClose();
     peer.Start();
     StandardDescriptor();
     Load();

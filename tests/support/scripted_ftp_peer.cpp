@@ -8,15 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 
 namespace test_support {
 
 namespace {
-
-// Long enough for a loaded machine, short enough that a broken client fails the test.
-constexpr ScriptedFtpPeer::Milliseconds kStepLimit(10000);
 
 void CloseFd(int& fd) {
     if (fd >= 0)
@@ -26,7 +24,7 @@ void CloseFd(int& fd) {
 
 } // namespace
 
-ScriptedFtpPeer::ScriptedFtpPeer() {
+ScriptedFtpPeer::ScriptedFtpPeer(Milliseconds stepLimit) : stepLimit_(stepLimit) {
     if (::pipe(stopPipe_) != 0)
         throw std::runtime_error("scripted peer: pipe failed");
     listener_ = ListenLoopback(controlPort_);
@@ -62,6 +60,27 @@ ScriptedFtpPeer& ScriptedFtpPeer::SendSplit(std::vector<std::string> segments, M
     return *this;
 }
 
+ScriptedFtpPeer& ScriptedFtpPeer::SendByteByByte(std::string bytes, Milliseconds pause) {
+    steps_.push_back([this, bytes = std::move(bytes), pause] {
+        for (const char byte : bytes) {
+            if (!WriteAll(control_, std::string(1, byte)))
+                return Fail("send failed");
+            pollfd stop{stopPipe_[0], POLLIN, 0};
+            if (::poll(&stop, 1, static_cast<int>(pause.count())) != 0)
+                return Fail("stopped");
+        }
+        return true;
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::SendComputed(std::function<std::string(std::uint16_t)> make) {
+    steps_.push_back([this, make = std::move(make)] {
+        return WriteAll(control_, make(passivePort_)) || Fail("send failed");
+    });
+    return *this;
+}
+
 ScriptedFtpPeer& ScriptedFtpPeer::Pause(Milliseconds pause) {
     steps_.push_back([this, pause] {
         // Sleeping on the stop pipe keeps the destructor prompt.
@@ -89,9 +108,21 @@ ScriptedFtpPeer& ScriptedFtpPeer::Reply(std::string bytes) {
     return Send(std::move(bytes));
 }
 
+ScriptedFtpPeer& ScriptedFtpPeer::LogOn(std::string greeting) {
+    return Send(std::move(greeting)).Reply("331 Password required\r\n").Reply("230 Logged on\r\n");
+}
+
 ScriptedFtpPeer& ScriptedFtpPeer::Close() {
     steps_.push_back([this] {
         CloseFd(control_);
+        return true;
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::ResetControl() {
+    steps_.push_back([this] {
+        Reset(control_);
         return true;
     });
     return *this;
@@ -114,7 +145,7 @@ ScriptedFtpPeer& ScriptedFtpPeer::AwaitClientClose() {
 ScriptedFtpPeer& ScriptedFtpPeer::AwaitSignal() {
     steps_.push_back([this] {
         std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, kStepLimit, [this] { return signalled_.load(); })) {
+        if (!changed_.wait_for(lock, stepLimit_, [this] { return signalled_.load(); })) {
             error_ = "no signal";
             return false;
         }
@@ -134,7 +165,7 @@ ScriptedFtpPeer& ScriptedFtpPeer::ListenPassive() {
 
 ScriptedFtpPeer& ScriptedFtpPeer::AcceptPassive() {
     steps_.push_back([this] {
-        if (!WaitReadable(dataListener_, kStepLimit))
+        if (!WaitReadable(dataListener_))
             return Fail("the client made no data connection");
         data_ = ::accept(dataListener_, nullptr, nullptr);
         CloseFd(dataListener_);
@@ -166,26 +197,34 @@ ScriptedFtpPeer& ScriptedFtpPeer::ConnectToPort() {
 }
 
 ScriptedFtpPeer& ScriptedFtpPeer::ReceiveData() {
-    steps_.push_back([this] {
-        char block[65536];
-        for (;;) {
-            if (!WaitReadable(data_, kStepLimit))
-                return Fail("data connection stalled");
-            const auto n = ::recv(data_, block, sizeof block, 0);
-            if (n == 0)
-                return true;
-            if (n < 0)
-                return Fail("data receive failed");
-            std::lock_guard lock(mutex_);
-            received_.append(block, static_cast<std::size_t>(n));
-        }
-    });
+    steps_.push_back([this] { return ReceiveAtLeast(SIZE_MAX); });
     return *this;
 }
 
 ScriptedFtpPeer& ScriptedFtpPeer::CloseData() {
     steps_.push_back([this] {
         CloseFd(data_);
+        return true;
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::ReceiveThenCloseData(std::size_t bytes) {
+    steps_.push_back([this, bytes] {
+        if (!ReceiveAtLeast(bytes))
+            return false;
+        ::shutdown(data_, SHUT_RDWR);
+        CloseFd(data_);
+        return true;
+    });
+    return *this;
+}
+
+ScriptedFtpPeer& ScriptedFtpPeer::ReceiveThenResetData(std::size_t bytes) {
+    steps_.push_back([this, bytes] {
+        if (!ReceiveAtLeast(bytes))
+            return false;
+        Reset(data_);
         return true;
     });
     return *this;
@@ -225,7 +264,7 @@ std::string ScriptedFtpPeer::Error() const {
 }
 
 void ScriptedFtpPeer::Run() {
-    bool ok = WaitReadable(listener_, kStepLimit) || Fail("the client did not connect");
+    bool ok = WaitReadable(listener_) || Fail("the client did not connect");
     if (ok) {
         control_ = ::accept(listener_, nullptr, nullptr);
         ok = control_ >= 0 || Fail("accept failed");
@@ -251,11 +290,11 @@ bool ScriptedFtpPeer::Fail(const std::string& why) {
     return false;
 }
 
-bool ScriptedFtpPeer::WaitReadable(int fd, Milliseconds limit) {
+bool ScriptedFtpPeer::WaitReadable(int fd) {
     if (fd < 0)
         return false;
     pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-    const int n = ::poll(fds, 2, static_cast<int>(limit.count()));
+    const int n = ::poll(fds, 2, static_cast<int>(stepLimit_.count()));
     if (n > 0 && (fds[1].revents & POLLIN))
         return Fail("stopped");
     return n > 0 && fds[0].revents != 0;
@@ -272,6 +311,33 @@ bool ScriptedFtpPeer::WriteAll(int fd, const std::string& bytes) {
     return fd >= 0;
 }
 
+bool ScriptedFtpPeer::ReceiveAtLeast(std::size_t bytes) {
+    char block[65536];
+    std::size_t got = 0;
+    while (got < bytes) {
+        if (!WaitReadable(data_))
+            return Fail("data connection stalled");
+        const auto n = ::recv(data_, block, sizeof block, 0);
+        if (n == 0)
+            return bytes == SIZE_MAX || Fail("the client closed the data connection early");
+        if (n < 0)
+            return Fail("data receive failed");
+        got += static_cast<std::size_t>(n);
+        std::lock_guard lock(mutex_);
+        received_.append(block, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void ScriptedFtpPeer::Reset(int& fd) {
+    if (fd < 0)
+        return;
+    // Zero linger makes the close send a reset, as a crashed or hostile server would.
+    const linger abortive{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    CloseFd(fd);
+}
+
 bool ScriptedFtpPeer::ReadLine(std::string& line, bool& closed) {
     closed = false;
     for (;;) {
@@ -281,7 +347,7 @@ bool ScriptedFtpPeer::ReadLine(std::string& line, bool& closed) {
             pending_.erase(0, lf + 1);
             return true;
         }
-        if (!WaitReadable(control_, kStepLimit))
+        if (!WaitReadable(control_))
             return Fail("no command from the client");
         char block[4096];
         const auto n = ::recv(control_, block, sizeof block, 0);
