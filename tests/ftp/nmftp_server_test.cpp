@@ -1,7 +1,7 @@
 // The client against a real FTP server (pyftpdlib): log-on, TYPE, CWD, and uploads in
 // both modes checked by SHA-256 of what arrived.
 #include "ftp/nmftp.h"
-#include "socket/thread_timer.h"
+#include "tests/support/hang_guard.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/sha256.h"
 
@@ -10,6 +10,7 @@
 #include <fstream>
 #include <future>
 #include <memory>
+#include <optional>
 #include <random>
 
 namespace {
@@ -27,28 +28,22 @@ protected:
         ftp.UserID = server->User();
         ftp.Password = server->Password();
         // Bounds every wait of the client: a hang fails the test instead of blocking it.
-        watchdog.SetEnabled(false);
-        watchdog.SetInterval(120000);
-        watchdog.SetOnTimer([this](TObject*) {
-            watchdog.SetEnabled(false);
-            watchdogFired = true;
+        watchdog.emplace(120000, [this] {
             ftp.Cancel();
             ftp.Abort();
         });
-        watchdog.SetEnabled(true);
     }
 
     void TearDown() override {
-        watchdog.SetEnabled(false);
-        EXPECT_FALSE(watchdogFired) << "the client hung and was cancelled";
+        watchdog->Disarm();
+        EXPECT_FALSE(watchdog->Fired()) << "the client hung and was cancelled";
         if (ftp.Connected)
             ftp.Disconnect();
     }
 
     static std::unique_ptr<RealFtpServer> server;
     TNMFTP ftp;
-    TThreadTimer watchdog;
-    bool watchdogFired = false;
+    std::optional<test_support::HangGuard> watchdog;
 };
 
 std::unique_ptr<RealFtpServer> RealServer::server;

@@ -4,12 +4,13 @@
 #pragma once
 
 #include "ftp/nmftp.h"
-#include "socket/thread_timer.h"
+#include "tests/support/hang_guard.h"
 #include "tests/support/scripted_ftp_peer.h"
 
 #include <gtest/gtest.h>
 
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,20 +28,15 @@ protected:
         ftp.OnSuccess = [this](TCmdType type) {
             events.push_back("Success:" + std::to_string(type));
         };
-        watchdog.SetEnabled(false);
-        watchdog.SetInterval(30000);
-        watchdog.SetOnTimer([this](TObject*) {
-            watchdog.SetEnabled(false);
-            watchdogFired = true;
+        watchdog.emplace(30000, [this] {
             ftp.Cancel();
             ftp.Abort();
         });
-        watchdog.SetEnabled(true);
     }
 
     void TearDown() override {
-        watchdog.SetEnabled(false);
-        EXPECT_FALSE(watchdogFired) << "the client hung and was cancelled";
+        watchdog->Disarm();
+        EXPECT_FALSE(watchdog->Fired()) << "the client hung and was cancelled";
     }
 
     // Queues the server side of a log-on as user "bob" with password "pw".
@@ -85,8 +81,7 @@ protected:
 
     test_support::ScriptedFtpPeer peer;
     TNMFTP ftp;
-    TThreadTimer watchdog;
-    bool watchdogFired = false;
+    std::optional<test_support::HangGuard> watchdog;
     std::vector<std::string> events;
     std::vector<std::string> statuses;
 };

@@ -5,12 +5,13 @@
 #pragma once
 
 #include "ftp/nmftp.h"
-#include "socket/thread_timer.h"
+#include "tests/support/hang_guard.h"
 #include "tests/support/scripted_ftp_peer.h"
 
 #include <gtest/gtest.h>
 
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,20 +33,18 @@ protected:
         ftp.OnSuccess = [this](TCmdType type) {
             events.push_back("Success:" + std::to_string(type));
         };
-        limit.SetEnabled(false);
-        limit.SetInterval(kHangLimitMs);
-        limit.SetOnTimer([this](TObject*) {
-            hung = true;
-            limit.SetInterval(20);
-            ftp.Cancel();
-            ftp.Abort();
-        });
-        limit.SetEnabled(true);
+        limit.emplace(
+            kHangLimitMs,
+            [this] {
+                ftp.Cancel();
+                ftp.Abort();
+            },
+            20);
     }
 
     void TearDown() override {
-        limit.SetEnabled(false);
-        EXPECT_FALSE(hung) << "the client hung and had to be cancelled";
+        limit->Disarm();
+        EXPECT_FALSE(limit->Fired()) << "the client hung and had to be cancelled";
     }
 
     void StartAndLogOn() {
@@ -91,8 +90,7 @@ protected:
     // Bounds every step of the peer (and its Finish()) far beyond any sound run.
     test_support::ScriptedFtpPeer peer{test_support::ScriptedFtpPeer::Milliseconds(20000)};
     TNMFTP ftp;
-    TThreadTimer limit;
-    bool hung = false;
+    std::optional<test_support::HangGuard> limit;
     std::vector<std::string> events;
     std::vector<std::string> statuses;
 };

@@ -1,4 +1,5 @@
 #include "tests/hardening/installer_run.h"
+#include "tests/support/hang_guard.h"
 
 #include "platform/application_exception.h"
 #include "platform/paths.h"
@@ -104,19 +105,17 @@ void InstallerRun::Load() {
 void InstallerRun::Apply() {
     if (!procedure)
         Load();
-    TThreadTimer limit;
-    limit.SetEnabled(false);
-    limit.SetInterval(kRunLimitMs);
-    limit.SetOnTimer([this, &limit](TObject*) {
-        hung = true;
-        limit.SetInterval(20);
-        procedure->Stop();
-        ftp->Cancel();
-        ftp->Abort();
-    });
-    limit.SetEnabled(true);
+    test_support::HangGuard limit(
+        kRunLimitMs,
+        [this] {
+            procedure->Stop();
+            ftp->Cancel();
+            ftp->Abort();
+        },
+        20);
     procedure->ApplyBtnClick();
-    limit.SetEnabled(false);
+    limit.Disarm();
+    hung = hung || limit.Fired();
 }
 
 bool InstallerRun::Logged(const std::string& line) const {

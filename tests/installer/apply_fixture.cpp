@@ -1,4 +1,5 @@
 #include "tests/installer/apply_fixture.h"
+#include "tests/support/hang_guard.h"
 
 #include "platform/application_exception.h"
 #include "platform/paths.h"
@@ -190,19 +191,17 @@ void ApplyTest::Apply() {
     if (!procedure)
         Load();
     // A run that hangs is cancelled over and over until it ends, and the test fails.
-    TThreadTimer limit;
-    limit.SetEnabled(false);
-    limit.SetInterval(kRunLimitMs);
-    limit.SetOnTimer([this, &limit](TObject*) {
-        hung = true;
-        limit.SetInterval(20);
-        procedure->Stop();
-        ftp->Cancel();
-        ftp->Abort();
-    });
-    limit.SetEnabled(true);
+    test_support::HangGuard limit(
+        kRunLimitMs,
+        [this] {
+            procedure->Stop();
+            ftp->Cancel();
+            ftp->Abort();
+        },
+        20);
     procedure->ApplyBtnClick();
-    limit.SetEnabled(false);
+    limit.Disarm();
+    hung = hung || limit.Fired();
     EXPECT_FALSE(hung) << "the run did not end by itself";
 }
 
