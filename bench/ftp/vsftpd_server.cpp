@@ -1,51 +1,17 @@
 #include "vsftpd_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "server_process.h"
+
 #include <pwd.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
-extern char** environ;
-
 namespace bench {
-
-std::uint16_t FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-namespace {
-
-bool Accepts(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-} // namespace
 
 VsftpdServer::VsftpdServer(const std::filesystem::path& workDirectory)
     : root_(workDirectory / "root"), port_(FreeLoopbackPort()) {
@@ -76,18 +42,7 @@ VsftpdServer::VsftpdServer(const std::filesystem::path& workDirectory)
         // the data: vsftpd's faster model, and the session's CPU time then reaches the
         // listener when it reaps the session (SessionsCpuSeconds).
         << "one_process_model=YES\n";
-    const std::string program = APPLY_UPDATE_VSFTPD;
-    const std::string configText = config.string();
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(configText.c_str()),
-                    nullptr};
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0)
-        throw std::runtime_error("cannot start " + program);
-    pid_ = pid;
-    for (int attempt = 0; attempt < 200 && !Accepts(port_); ++attempt)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!Accepts(port_))
-        throw std::runtime_error("vsftpd did not come up on port " + std::to_string(port_));
+    pid_ = StartServer({APPLY_UPDATE_VSFTPD, config.string()}, port_);
 }
 
 double VsftpdServer::SessionsCpuSeconds() const {
@@ -101,25 +56,11 @@ double VsftpdServer::SessionsCpuSeconds() const {
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    std::ifstream stat(self + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    // Fields after the command's closing parenthesis: state is the 3rd field of the line,
-    // cutime the 16th and cstime the 17th.
-    std::istringstream fields(line.substr(line.rfind(')') + 1));
-    std::string field;
-    double ticks = 0;
-    for (int index = 3; index <= 17 && fields >> field; ++index)
-        if (index >= 16)
-            ticks += std::stod(field);
-    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return ProcessCpuSeconds(pid_, true);
 }
 
 VsftpdServer::~VsftpdServer() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    StopServer(pid_);
 }
 
 } // namespace bench

@@ -28,7 +28,4 @@ private:
     std::uint16_t port_ = 0;
 };
 
-// A port that was free a moment ago (vsftpd takes its port from its configuration).
-std::uint16_t FreeLoopbackPort();
-
 } // namespace bench

@@ -1,0 +1,91 @@
+#include "server_process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace bench {
+
+namespace {
+
+sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+bool Accepts(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = Loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+std::uint16_t FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+int StartServer(const std::vector<std::string>& argv, std::uint16_t port) {
+    std::vector<char*> args;
+    for (const auto& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+    for (int attempt = 0; attempt < 200 && !Accepts(port); ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!Accepts(port)) {
+        StopServer(pid);
+        throw std::runtime_error(argv[0] + " did not come up on port " + std::to_string(port));
+    }
+    return pid;
+}
+
+void StopServer(int pid) {
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+}
+
+double ProcessCpuSeconds(int pid, bool ofReapedChildren) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // Fields after the command's closing parenthesis, counted from 3 (the state): utime and
+    // stime are fields 14 and 15, cutime and cstime 16 and 17.
+    std::istringstream fields(line.substr(line.rfind(')') + 1));
+    const int first = ofReapedChildren ? 16 : 14;
+    std::string field;
+    double ticks = 0;
+    for (int index = 3; index <= first + 1 && fields >> field; ++index)
+        if (index >= first)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+} // namespace bench
