@@ -8,9 +8,16 @@
 
 namespace platform {
 
+void ChooseEventDispatcher() {
+    // The toolkit reads this when it makes the dispatcher; any value selects its own.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+}
+
 void EnsureApplication() {
     if (QCoreApplication::instance() != nullptr)
         return;
+    ChooseEventDispatcher();
     // Kept for the life of the process, like the application object of a program.
     static int argc = 1;
     static char name[] = "apply-update";

@@ -5,6 +5,12 @@
 
 namespace platform {
 
+// Chooses the event dispatcher that the application object will run on; called before it
+// is made (EnsureApplication does so itself). The pump runs on the toolkit's own POSIX
+// dispatcher rather than the GLib one: a pass is then one poll of the watched handles
+// without GLib's source bookkeeping, and an upload runs a pass after every 64 KiB block.
+void ChooseEventDispatcher();
+
 // Makes sure an application object exists for the calling (main) thread. The windows
 // create their own; tests and tools without windows call this once.
 void EnsureApplication();

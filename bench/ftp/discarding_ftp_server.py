@@ -3,7 +3,7 @@
     discarding_ftp_server.py PORT HOME
 
 Listens on 127.0.0.1:PORT, takes the anonymous log-on with any password and writing rights,
-and reads the data connection in blocks of 1 MiB. What a STOR brings is counted by pyftpdlib
+and reads the data connection in blocks of 4 MiB. What a STOR brings is counted by pyftpdlib
 and then dropped instead of written to a file: the benchmark measures the client and the
 loopback path, and a server that stores the bytes spends more on them than the client does.
 """
@@ -17,7 +17,7 @@ from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-BLOCK = 1 << 20
+BLOCK = 4 << 20
 
 
 class DroppedFile:

@@ -1,5 +1,5 @@
 // The benchmark's fast FTP server: Debian's pyftpdlib on 127.0.0.1, set up to read the data
-// connection in 1 MiB blocks and to drop what an upload brings (discarding_ftp_server.py).
+// connection in 4 MiB blocks and to drop what an upload brings (discarding_ftp_server.py).
 #pragma once
 
 #include <cstdint>

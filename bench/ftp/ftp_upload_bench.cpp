@@ -8,7 +8,7 @@
 //   PATH: another build of this benchmark, whose TNMFTP client then runs against the same
 //   servers in the same rounds, for an A/B comparison)
 //
-// Servers: pyftpdlib, reading in 1 MiB blocks and dropping the uploads (the fast one, by which
+// Servers: pyftpdlib, reading in 4 MiB blocks and dropping the uploads (the fast one, by which
 // the goals are judged), and vsftpd, storing them in the memory file system.
 //
 // Every measured run is a child process (so CPU time and peak memory are its own); one
@@ -131,7 +131,7 @@ public:
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] {
-            std::vector<char> block(1 << 20);
+            std::vector<char> block(4 << 20); // as the fast server reads
             for (;;) {
                 const int connection = ::accept(listener_, nullptr, nullptr);
                 if (connection < 0)
