@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -176,6 +177,11 @@ int SocketSetLinger(SocketHandle socket, bool on, int seconds) {
     if (::setsockopt(socket, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0)
         return FailFromErrno();
     return 0;
+}
+
+bool SocketSetCork(SocketHandle socket, bool on) {
+    const int value = on ? 1 : 0;
+    return ::setsockopt(socket, IPPROTO_TCP, TCP_CORK, &value, sizeof value) == 0;
 }
 
 int SocketConnect(SocketHandle socket, const SocketAddressV4& remote) {

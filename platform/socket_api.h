@@ -52,6 +52,10 @@ void SocketCleanup();
 SocketHandle SocketCreate();
 // SO_LINGER with the given switch and time in seconds.
 int SocketSetLinger(SocketHandle socket, bool on, int seconds);
+// Holds back (on) a stream's segments that are not yet full, so that a stream written in
+// blocks leaves in full segments whatever the blocks' size; switching it off sends what is
+// held at once. False where the socket does not take it; the last error is left alone.
+bool SocketSetCork(SocketHandle socket, bool on);
 // Starts a connection. A socket registered with AsyncSelect never blocks: the call then
 // fails with kWsaEWouldBlock and the outcome arrives as the connect notification.
 int SocketConnect(SocketHandle socket, const SocketAddressV4& remote);

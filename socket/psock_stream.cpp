@@ -208,6 +208,17 @@ void TPowersock::SendFile(const std::string& Filename) {
     // The bytes go from the file to the socket without a copy through FBuffer where the
     // system allows it; FBuffer stages each block where it does not.
     platform::FileSender sender(file, FBuffer.data(), kBufferSize);
+    // While the file streams, only full segments leave: a block's tail waits for the next
+    // block instead of going out as a small segment of its own (which also costs the peer
+    // an acknowledgement). However the sending ends, the rest is pushed out at once.
+    platform::SocketSetCork(Handle(), true);
+    struct Uncork {
+        TPowersock& socket;
+        ~Uncork() {
+            if (socket.Handle() != platform::kNoSocket)
+                platform::SocketSetCork(socket.Handle(), false);
+        }
+    } uncork{*this};
     bool ended = false; // the file has no more bytes, even if it shrank while being sent
     do {
         if (!FCanceled) {

@@ -321,25 +321,33 @@ int Benchmark(const std::vector<std::string>& args) {
         return server == 0 ? fast.CpuSeconds() : storing.SessionsCpuSeconds();
     };
 
-    // Round by round, each kind in turn, so that a change of the machine's load during the
-    // benchmark falls on every kind alike; each round starts one kind further on, so that no
-    // kind always runs first after another's pause. Round -1 is the warm-up.
-    // The uploads stay where they are (the next run of the kind overwrites its file): memory
-    // that a server frees may be handed back to the host of a virtual machine, and the next
-    // run to take it would pay for the host's giving it back.
+    // Two phases: first everything but vsftpd, then vsftpd, whose runs write and free a GiB
+    // of memory each and would disturb the others. In a phase, round by round, each kind in
+    // turn, so that a change of the machine's load falls on every kind alike; each round
+    // starts one kind further on, so that no kind always runs first after another's pause.
+    // Round -1 is the warm-up. The uploads stay where they are (the next run of the kind
+    // overwrites its file): memory that a server frees may be handed back to the host of a
+    // virtual machine, and the next run to take it would pay for the host's giving it back.
     std::vector<Kind> kinds;
     for (const auto& plan : plans)
         kinds.push_back({plan.name, {}});
-    for (int round = -1; round < runs; ++round) {
-        for (std::size_t step = 0; step < plans.size(); ++step) {
-            const std::size_t k = (step + static_cast<std::size_t>(round + 1)) % plans.size();
-            const int server = plans[k].server;
-            const double serverBefore = server >= 0 ? serverCpu(server) : 0;
-            Run run = Measure(plans[k].argv, plans[k].curlTimings);
-            if (server >= 0)
-                run.serverCpuSeconds = serverCpu(server) - serverBefore;
-            if (round >= 0)
-                kinds[k].runs.push_back(run);
+    for (const bool storingPhase : {false, true}) {
+        std::vector<std::size_t> phase;
+        for (std::size_t k = 0; k < plans.size(); ++k)
+            if ((plans[k].server == 1) == storingPhase)
+                phase.push_back(k);
+        for (int round = -1; round < runs; ++round) {
+            for (std::size_t step = 0; step < phase.size(); ++step) {
+                const std::size_t k =
+                    phase[(step + static_cast<std::size_t>(round + 1)) % phase.size()];
+                const int server = plans[k].server;
+                const double serverBefore = server >= 0 ? serverCpu(server) : 0;
+                Run run = Measure(plans[k].argv, plans[k].curlTimings);
+                if (server >= 0)
+                    run.serverCpuSeconds = serverCpu(server) - serverBefore;
+                if (round >= 0)
+                    kinds[k].runs.push_back(run);
+            }
         }
     }
     const Run small = Measure(

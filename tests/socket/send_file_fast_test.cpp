@@ -1,13 +1,18 @@
 // The file sender under SendFile: the zero-copy path and the staged path deliver the same
 // bytes, a full send queue is waited out and resumed without losing or repeating a byte, a
-// broken connection is an error and not a signal, a file that shrinks ends the upload, and a
-// cancel or the time-out ends a send to a peer that has stopped reading.
+// broken connection is an error and not a signal, a file that shrinks ends the upload, a
+// cancel or the time-out ends a send to a peer that has stopped reading, and the stream is
+// held to full segments while the file goes out but never after.
 #include "platform/file_sender.h"
 #include "tests/socket/socket_peer.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -71,6 +76,14 @@ bool SigpipeIn(const std::string& mask) {
             return (std::stoull(line.substr(mask.size() + 1), nullptr, 16) >> 12) & 1u;
     ADD_FAILURE() << "no " << mask << " in the thread's status";
     return false;
+}
+
+// Whether the socket holds back segments that are not full (TCP_CORK).
+bool Corked(TSocket socket) {
+    int value = 0;
+    socklen_t length = sizeof value;
+    EXPECT_EQ(::getsockopt(static_cast<int>(socket), IPPROTO_TCP, TCP_CORK, &value, &length), 0);
+    return value != 0;
 }
 
 std::string PathName(const testing::TestParamInfo<FileSender::Path>& info) {
@@ -214,6 +227,40 @@ TEST(StreamSendFileEnds, FileThatShrinksWhileSentEndsTheSendWithWhatWasThere) {
     EXPECT_EQ(received.substr(0, 1000), data.substr(0, 1000));
 }
 
+TEST(StreamSendFileEnds, StreamsInFullSegmentsAndPushesTheTailOutAtTheEnd) {
+    // 150,000 bytes: two full blocks and a tail of 18,928 that no segment fills.
+    const std::string data = Pattern(150000);
+    TempFile file(data, "cork");
+    std::string received;
+    std::atomic<bool> all{false};
+    Peer peer([&](int c) {
+        std::array<char, 65536> block{};
+        while (received.size() < data.size()) {
+            const auto n = ::recv(c, block.data(), block.size(), 0);
+            if (n <= 0)
+                return;
+            received.append(block.data(), static_cast<std::size_t>(n));
+        }
+        all = true;
+        peer.WaitForSignal();
+    });
+    Connection conn(peer);
+    int corkedSends = 0, sends = 0;
+    conn.sock.OnPacketSent = [&](TObject*) {
+        ++sends;
+        corkedSends += Corked(conn.sock.FSocket) ? 1 : 0;
+    };
+    conn.sock.SendFile(file.path.string());
+    EXPECT_GE(sends, 3);
+    EXPECT_EQ(corkedSends, sends);
+    EXPECT_FALSE(Corked(conn.sock.FSocket));
+    // The tail reaches the peer while the connection stays open.
+    ASSERT_TRUE(PumpUntil([&] { return all.load(); }));
+    ExpectSameBytes(received, data);
+    peer.Signal();
+    conn.CloseGracefully();
+}
+
 TEST(StreamSendFileEnds, HandlerThatClosesTheConnectionEndsTheSendWithASocketError) {
     const std::string data = Pattern(kStallingSize);
     TempFile file(data, "closed");
@@ -251,6 +298,7 @@ TEST(StreamSendFileEnds, CancelEndsASendToAPeerThatStoppedReading) {
     }
     EXPECT_TRUE(cancel.Fired());
     EXPECT_FALSE(conn.sock.FCanceled);
+    EXPECT_FALSE(Corked(conn.sock.FSocket));
     EXPECT_GT(packets, 0);
     EXPECT_LT(conn.sock.BytesSent, static_cast<std::int32_t>(kStallingSize));
     EXPECT_FALSE(SigpipeIn("SigBlk"));
