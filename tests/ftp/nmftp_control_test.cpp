@@ -122,6 +122,8 @@ TEST_F(ScriptedClient, UserAnswered230SendsNoPass) {
 }
 
 TEST_F(ScriptedClient, AuthenticationNeededFillsInTheMissingCredentials) {
+    ftp.UserID.clear();
+    ftp.Password.clear();
     ScriptLogOn();
     peer.Reply("221 bye\r\n");
     int asked = 0;
