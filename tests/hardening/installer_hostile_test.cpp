@@ -143,7 +143,7 @@ TEST_F(InstallerRun, DescriptorOfGarbageRunsWithDefaultsAndStopsAtTheMissingUpda
     std::string garbage(20000, '\0');
     for (std::size_t i = 0; i < garbage.size(); ++i)
         garbage[i] = static_cast<char>((i * 37 + 11) % 256 == '[' ? 1 : (i * 37 + 11) % 256);
-    Descriptor(garbage);
+    DescriptorBytes(garbage);
     Apply();
     // With no Update key the host refuses the nameless save file, or, failing that, the
     // missing local file "*NONE" ends the run; either way it ends with a message.
@@ -162,8 +162,8 @@ TEST_F(InstallerRun, DescriptorOfGarbageRunsWithDefaultsAndStopsAtTheMissingUpda
 TEST_F(InstallerRun, VeryLongDescriptorValuesAreCutNotSentWhole) {
     StartHost({"--locked", "LIB/" + std::string(10, 'O')});
     const std::string longLock = "LIB/" + std::string(5000, 'O');
-    Descriptor("[Defaults]\r\nUpdate=MYUPD\r\nFilename=MYUPD.SVF\r\nLock1=" + longLock +
-               "\r\nType1=" + std::string(3000, 'T') + "\r\n");
+    DescriptorBytes("[Defaults]\r\nUpdate=MYUPD\r\nFilename=MYUPD.SVF\r\nLock1=" + longLock +
+                    "\r\nType1=" + std::string(3000, 'T') + "\r\n");
     Apply();
     // The PARM of the lock check is three fields of exactly ten characters.
     const auto commands = HostCommands();
@@ -183,14 +183,14 @@ TEST_F(InstallerRun, VeryLongDescriptorValuesAreCutNotSentWhole) {
 TEST_F(InstallerRun, SettingsDirectoryThatCannotBeWrittenIsReportedAfterTheRun) {
     StartHost();
     StandardDescriptor();
-    WriteFile(directory_.Path() / "blocker", "a file, not a directory");
-    platform::SetSettingsDirectory((directory_.Path() / "blocker" / "config").string());
+    WriteFile(dir_.Path() / "blocker", "a file, not a directory");
+    platform::SetSettingsDirectory((dir_.Path() / "blocker" / "config").string());
     Apply();
     // The update itself went through and says so; then the settings could not be kept.
     EXPECT_TRUE(Logged(kSuccess));
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0], "Unable to write to KDXInst.Ini");
-    EXPECT_EQ(ReadFile(directory_.Path() / "blocker"), "a file, not a directory");
+    EXPECT_EQ(ReadFile(dir_.Path() / "blocker"), "a file, not a directory");
 }
 
 } // namespace

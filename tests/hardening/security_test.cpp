@@ -76,7 +76,7 @@ protected:
         for (const std::string& text : ui.messages)
             EXPECT_EQ(text.find(password), std::string::npos) << "message: " << text;
         EXPECT_EQ(ftp->Status.find(password), std::string::npos);
-        for (const auto& entry : fs::recursive_directory_iterator(directory_.Path())) {
+        for (const auto& entry : fs::recursive_directory_iterator(dir_.Path())) {
             if (entry.is_regular_file()) {
                 EXPECT_EQ(ReadFile(entry.path()).find(password), std::string::npos)
                     << "file: " << entry.path();
@@ -141,7 +141,7 @@ TEST_P(InjectionRun, NeverPutsASecondCommandOnTheWire) {
         value += std::string("\0RCMD DLTLIB QGPL", 17);
         defaults = key + "=" + value + "\r\n" + defaults;
     }
-    Descriptor("[Defaults]\r\n" + defaults);
+    DescriptorBytes("[Defaults]\r\n" + defaults);
     Load();
     if (key.empty())
         ui.fields[GetParam().field] += payload;

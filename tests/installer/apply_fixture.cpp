@@ -4,14 +4,12 @@
 #include "platform/application_exception.h"
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 namespace apply_test {
 namespace {
-
-// Far beyond any run of these tests; only a fault gets near it.
-constexpr int kRunLimitMs = 60000;
 
 const char* ControlName(installer::ApplyControl control) {
     using installer::ApplyControl;
@@ -164,7 +162,11 @@ void ApplyTest::StartHost(std::vector<std::string> options) {
 }
 
 void ApplyTest::Descriptor(const std::string& defaults) {
-    WriteFile(Package("update.Ini"), "[Defaults]\r\n" + defaults);
+    DescriptorBytes("[Defaults]\r\n" + defaults);
+}
+
+void ApplyTest::DescriptorBytes(const std::string& bytes) {
+    WriteFile(Package("update.Ini"), bytes);
 }
 
 void ApplyTest::StandardDescriptor() {
@@ -192,7 +194,7 @@ void ApplyTest::Apply() {
         Load();
     // A run that hangs is cancelled over and over until it ends, and the test fails.
     test_support::HangGuard limit(
-        kRunLimitMs,
+        runLimitMs,
         [this] {
             procedure->Stop();
             ftp->Cancel();
@@ -203,6 +205,10 @@ void ApplyTest::Apply() {
     limit.Disarm();
     hung = hung || limit.Fired();
     EXPECT_FALSE(hung) << "the run did not end by itself";
+}
+
+bool ApplyTest::Logged(const std::string& line) const {
+    return std::find(ui.log.begin(), ui.log.end(), line) != ui.log.end();
 }
 
 std::vector<std::string> ApplyTest::HostCommands() const {

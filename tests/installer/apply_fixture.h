@@ -74,6 +74,8 @@ protected:
     void StartHost(std::vector<std::string> options = {});
     // Writes pkg/update.Ini with these [Defaults] lines.
     void Descriptor(const std::string& defaults);
+    // Writes pkg/update.Ini with exactly these bytes.
+    void DescriptorBytes(const std::string& bytes);
     // The usual descriptor: update MYUPD from MYUPD.SVF, one lock entry.
     void StandardDescriptor();
     // Reads the descriptor and creates the FTP client and the procedure.
@@ -84,6 +86,7 @@ protected:
     // test fails.
     void Apply();
 
+    bool Logged(const std::string& line) const;      // a line of the status log
     std::vector<std::string> HostCommands() const;   // PORT arguments removed
     std::string File(const std::string& name) const; // a file of the settings directory
     std::string PackagePath() const { return package_.string(); }
@@ -101,6 +104,7 @@ protected:
     std::vector<std::string> reports; // texts that reached the top-level error report
     std::vector<bool> busyChanges;    // OnBusyChanged
     bool hung = false;
+    int runLimitMs = 60000; // far beyond any run of these tests; only a fault gets near it
 };
 
 // Runs `action` once, `delayMs` after it is armed, on the event loop.
