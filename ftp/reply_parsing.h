@@ -2,7 +2,7 @@
 // lines, command types, the PASV port and the name a file is stored under.
 #pragma once
 
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 
 #include <cstdint>
 #include <string>

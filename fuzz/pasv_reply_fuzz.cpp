@@ -6,7 +6,7 @@
 
 #include "ftp/reply_parsing.h"
 #include "platform/exception.h"
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -7,7 +7,7 @@
 // for a later command fails this.
 #include "fuzz/fuzz_target.h"
 
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 #include "fuzz/loopback_peer.h"
 #include "platform/event_pump.h"
 #include "platform/exception.h"
@@ -51,7 +51,7 @@ bool SingleReply(const std::string& reply) {
 // single reply too. Where the server said more than was asked, no client can tell which
 // line answers what, so nothing is checked.
 bool Checkable(const std::vector<std::string>& replies, std::size_t answer) {
-    if (replies[answer].size() > TPowersock::kBufferSize)
+    if (replies[answer].size() > TStreamSocket::kBufferSize)
         return false;
     for (std::size_t i = 0; i <= answer; ++i)
         if (!SingleReply(replies[i]))
@@ -59,7 +59,7 @@ bool Checkable(const std::vector<std::string>& replies, std::size_t answer) {
     return true;
 }
 
-void CheckCommand(TNMFTP& ftp, const std::vector<std::string>& replies, int number) {
+void CheckCommand(TFtpClient& ftp, const std::vector<std::string>& replies, int number) {
     const std::string command = "NOOP " + std::to_string(number);
     bool succeeded = false;
     std::string failure;
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Split(std::string(reinterpret_cast<const char*>(data), size));
     const std::uint16_t port = Peer().ServeReplies(replies);
     {
-        TNMFTP ftp;
+        TFtpClient ftp;
         ftp.Host = "127.0.0.1";
         ftp.Port = port;
         ftp.UserID = "user";

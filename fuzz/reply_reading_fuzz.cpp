@@ -8,18 +8,18 @@
 // line that does not fit its 64 KiB buffer; a client that gave up is no longer connected.
 #include "fuzz/fuzz_target.h"
 
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 #include "fuzz/loopback_peer.h"
 #include "platform/event_pump.h"
 #include "platform/exception.h"
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr std::size_t kLongestLine = TPowersock::kBufferSize;
+constexpr std::size_t kLongestLine = TStreamSocket::kBufferSize;
 
 fuzz::LoopbackPeer& Peer() {
     static fuzz::LoopbackPeer peer;
@@ -56,7 +56,7 @@ void ReadLines(const std::string& bytes, std::uint16_t port) {
     std::vector<std::string> lines;
     bool refused = false;
     {
-        TPowersock socket;
+        TStreamSocket socket;
         socket.Host = "127.0.0.1";
         socket.Port = port;
         socket.Connect();
@@ -75,7 +75,7 @@ void ReadLines(const std::string& bytes, std::uint16_t port) {
 
 void LogOnAndCommand(std::uint8_t mode, std::uint16_t port) {
     {
-        TNMFTP ftp;
+        TFtpClient ftp;
         ftp.Host = "127.0.0.1";
         ftp.Port = port;
         ftp.UserID = "user";

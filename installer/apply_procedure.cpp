@@ -1,6 +1,6 @@
 #include "installer/apply_procedure.h"
 
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 #include "installer/apply_texts.h"
 #include "installer/apply_ui.h"
 #include "installer/program_values.h"
@@ -49,7 +49,7 @@ private:
 
 EApplyStopped::EApplyStopped() : platform::Exception(kStopped) {}
 
-ApplyProcedure::ApplyProcedure(ApplyUi& ui, TNMFTP& ftp, const ProgramValues& values)
+ApplyProcedure::ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues& values)
     : ui_(ui), ftp_(ftp), values_(values), watchdog_(ftp) {
     // The client's fixed settings: port 21 (the IP field may name another), active data
     // connections, no proxy or firewall log-on, no time-out of its own (the watchdog bounds
@@ -359,12 +359,12 @@ void ApplyProcedure::LogOff(std::exception_ptr& failure) {
 }
 
 void ApplyProcedure::Finish(std::exception_ptr failure) {
-    // F1, F2.
+    // Give the operator the window back: normal cursor, window and controls enabled.
     ui_.SetNormalCursor();
     ui_.SetWindowEnabled(true);
     for (const ApplyControl control : kBusyControls)
         ui_.SetControlEnabled(control, true);
-    // F3: an error here ends the finishing steps and replaces the one on its way.
+    // Log off. An error here ends the finishing steps and replaces the one on its way.
     try {
         LogOff(failure);
     } catch (...) {
@@ -374,9 +374,9 @@ void ApplyProcedure::Finish(std::exception_ptr failure) {
     }
     watchdog_.Reset();
     LeaveBusy();
-    // F4.
+    // Remember the address and user for the next run.
     RememberSettings(ui_.FieldText(ApplyField::SystemEdt), ui_.FieldText(ApplyField::UserIdEdt));
-    // F5, F6.
+    // A locked object or a failed install: the failure summary and the error dialog.
     if (errorFlag_) {
         Log(kUpdate + values_.shownUpdateId + kNotSuccessfullyApplied, 1);
         Log(kCheckPreviousMessages, 0);

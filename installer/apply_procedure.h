@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-class TNMFTP;
+class TFtpClient;
 
 namespace installer {
 
@@ -24,7 +24,7 @@ class ApplyProcedure {
 public:
     // Gives the FTP client its fixed settings; `ui`, `ftp` and `values` must outlive the
     // procedure.
-    ApplyProcedure(ApplyUi& ui, TNMFTP& ftp, const ProgramValues& values);
+    ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues& values);
     ~ApplyProcedure();
     ApplyProcedure(const ApplyProcedure&) = delete;
     ApplyProcedure& operator=(const ApplyProcedure&) = delete;
@@ -88,7 +88,7 @@ private:
     void Log(const std::string& message, int blankLines);
 
     ApplyUi& ui_;
-    TNMFTP& ftp_;
+    TFtpClient& ftp_;
     const ProgramValues& values_;
     ApplyWatchdog watchdog_;
     bool running_ = false; // from the press until the end of the finishing steps

@@ -1,6 +1,6 @@
 #include "installer/apply_watchdog.h"
 
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 #include "socket/thread_timer.h"
 
 #include <algorithm>
@@ -26,7 +26,8 @@ std::string DurationText(int milliseconds) {
     return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
-ApplyWatchdog::ApplyWatchdog(TNMFTP& ftp) : ftp_(ftp), timer_(std::make_unique<TThreadTimer>()) {
+ApplyWatchdog::ApplyWatchdog(TFtpClient& ftp)
+    : ftp_(ftp), timer_(std::make_unique<TThreadTimer>()) {
     timer_->SetEnabled(false);
     timer_->SetOnTimer([this](TObject*) { Tick(); });
 }
@@ -114,7 +115,7 @@ void ApplyWatchdog::Tick() {
 }
 
 void ApplyWatchdog::TickUpload(Clock::time_point now) {
-    const TPowersock* data = ftp_.FDataConnection.get();
+    const TStreamSocket* data = ftp_.FDataConnection.get();
     // The client sets ReplyNumber to 0 while it awaits a reply on the control connection
     // (to PORT and to STOR); those waits are the host's business, not the data connection's.
     if (data == nullptr || ftp_.ReplyNumber == 0 || transferFinished_) {

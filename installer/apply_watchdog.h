@@ -18,8 +18,8 @@
 #include <memory>
 #include <string>
 
-class TNMFTP;
-class TPowersock;
+class TFtpClient;
+class TStreamSocket;
 class TThreadTimer;
 
 namespace installer {
@@ -31,7 +31,7 @@ class ApplyWatchdog {
 public:
     enum class Phase { Idle, Connecting, Uploading, LoggingOff };
 
-    explicit ApplyWatchdog(TNMFTP& ftp);
+    explicit ApplyWatchdog(TFtpClient& ftp);
     ~ApplyWatchdog();
     ApplyWatchdog(const ApplyWatchdog&) = delete;
     ApplyWatchdog& operator=(const ApplyWatchdog&) = delete;
@@ -63,13 +63,13 @@ private:
     void CancelWaits();
     void UpdateTimer();
 
-    TNMFTP& ftp_;
+    TFtpClient& ftp_;
     std::unique_ptr<TThreadTimer> timer_;
     Phase phase_ = Phase::Idle;
     std::string subject_;
     int boundMs_ = kWaitBoundMs;
     Clock::time_point since_; // last progress, or the start of the bounded wait
-    const TPowersock* data_ = nullptr;
+    const TStreamSocket* data_ = nullptr;
     std::int32_t bytesSent_ = 0;
     bool transferFinished_ = false;
     bool stopRequested_ = false;

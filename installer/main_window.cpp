@@ -32,7 +32,7 @@ std::unique_ptr<QLabel> MakeLabel(QWidget* parent, const char* caption, int left
     return label;
 }
 
-// The captions' widths were measured in the original font; a wider substitute must not cut
+// The captions were laid out for MS Sans Serif 8 pt; a wider substitute must not cut
 // them. The field labels keep their right edge next to the edits, like right-justified
 // auto-sized labels.
 void FitCaption(QLabel& label, bool keepRightEdge) {
@@ -88,7 +88,7 @@ TApplyUpdateForm::TApplyUpdateForm(std::string executablePath)
     setFixedSize(328, 416);
     CreateControls();
     FormCreate();
-    Ftp = std::make_unique<TNMFTP>();
+    Ftp = std::make_unique<TFtpClient>();
     procedure_ = std::make_unique<ApplyProcedure>(*this, *Ftp, values_);
     Ftp->OnConnectionFailed = [this](TObject*) { FtpConnectionFailed(); };
     procedure_->OnBusyChanged = [this](bool busy) {

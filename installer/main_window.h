@@ -1,7 +1,7 @@
 // The main window: AS/400 address and credentials, the Apply button, and the status log.
 #pragma once
 
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 #include "installer/apply_procedure.h"
 #include "installer/apply_ui.h"
 #include "installer/program_values.h"
@@ -97,7 +97,7 @@ public:
 
     // The FTP client, owned for the program's life; its OnConnectionFailed is handled by
     // FtpConnectionFailed. Declared before the procedure that drives it, so it outlives it.
-    std::unique_ptr<TNMFTP> Ftp;
+    std::unique_ptr<TFtpClient> Ftp;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -37,8 +37,9 @@ SocketAddressV4 FromSockaddr(const sockaddr_in& address) {
     return SocketAddressV4{address.sin_addr.s_addr, ntohs(address.sin_port)};
 }
 
-// Failures that a non-blocking connect reports through its notification on the reference
-// platform rather than from the call itself.
+// Failures that a non-blocking connect reports through its connect notification rather
+// than from the call itself: the socket layer expects them there, as Windows Sockets
+// reports them.
 bool ReportedAsynchronously(int error) {
     return error == ECONNREFUSED || error == ETIMEDOUT || error == ENETUNREACH ||
            error == EHOSTUNREACH || error == ECONNRESET;
@@ -155,7 +156,7 @@ SocketLibraryInfo SocketStartup() {
     info.systemStatus = "Running";
     rlimit files{};
     const rlim_t limit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
-    // The reference library reports this in 16 bits.
+    // Windows Sockets reports this in 16 bits; the socket layer keeps that form.
     info.maxSockets = static_cast<int>(limit > 65535 ? 65535 : limit);
     info.maxUdpDatagram = 65507; // largest IPv4 UDP payload
     return info;

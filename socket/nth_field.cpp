@@ -1,4 +1,4 @@
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 std::string NthField(const std::string& Text, char Delimiter, int N) {
     if (N <= 0)

@@ -6,7 +6,7 @@
 //   (b) Connect to a listener whose backlog is full
 //   (c) Accept on a listener that nobody connects to
 #include "platform/event_pump.h"
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 #include <algorithm>
 #include <chrono>
@@ -29,7 +29,7 @@ constexpr int kCancelDelayMs = 100;
 // ends (by its exception).
 struct Scenario {
     const char* name;
-    std::function<void(TPowersock*& target)> prepare; // sets up, names the socket to cancel
+    std::function<void(TStreamSocket*& target)> prepare; // sets up, names the socket to cancel
     std::function<void()> wait;
     std::function<void()> cleanup;
 };
@@ -38,9 +38,9 @@ double CpuSeconds() {
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
-std::unique_ptr<TPowersock> listener;
-std::vector<std::unique_ptr<TPowersock>> fillers;
-std::unique_ptr<TPowersock> client;
+std::unique_ptr<TStreamSocket> listener;
+std::vector<std::unique_ptr<TStreamSocket>> fillers;
+std::unique_ptr<TStreamSocket> client;
 
 std::uint16_t ListenerPort() {
     const std::string text = listener->GetPortString();
@@ -49,13 +49,13 @@ std::uint16_t ListenerPort() {
 }
 
 void StartListener() {
-    listener = std::make_unique<TPowersock>();
+    listener = std::make_unique<TStreamSocket>();
     listener->Port = 0;
     listener->Listen(true);
 }
 
-std::unique_ptr<TPowersock> ConnectedClient(int timeOut) {
-    auto sock = std::make_unique<TPowersock>();
+std::unique_ptr<TStreamSocket> ConnectedClient(int timeOut) {
+    auto sock = std::make_unique<TStreamSocket>();
     sock->Host = "127.0.0.1";
     sock->Port = ListenerPort();
     sock->TimeOut = timeOut;
@@ -77,7 +77,7 @@ void FillBacklog() {
 
 Scenario ReadLnScenario() {
     return {"ReadLn on a silent peer",
-            [](TPowersock*& target) {
+            [](TStreamSocket*& target) {
                 StartListener();
                 client = ConnectedClient(0);
                 target = client.get();
@@ -91,10 +91,10 @@ Scenario ReadLnScenario() {
 
 Scenario ConnectScenario() {
     return {"Connect to a full backlog",
-            [](TPowersock*& target) {
+            [](TStreamSocket*& target) {
                 StartListener();
                 FillBacklog();
-                client = std::make_unique<TPowersock>();
+                client = std::make_unique<TStreamSocket>();
                 client->Host = "127.0.0.1";
                 client->Port = ListenerPort();
                 target = client.get();
@@ -109,7 +109,7 @@ Scenario ConnectScenario() {
 
 Scenario AcceptScenario() {
     return {"Accept with no peer",
-            [](TPowersock*& target) {
+            [](TStreamSocket*& target) {
                 StartListener();
                 target = listener.get();
             },
@@ -126,7 +126,7 @@ struct Outcome {
 };
 
 Outcome RunOnce(const Scenario& scenario, int delayMs) {
-    TPowersock* target = nullptr;
+    TStreamSocket* target = nullptr;
     scenario.prepare(target);
     Clock::time_point canceledAt{};
     TThreadTimer timer;

@@ -98,7 +98,7 @@ TEST_F(HostileClient, AcceptThenCloseAtOnceEndsTheConnectionAttempt) {
     // connection that came and went.
     std::uint16_t port = 0;
     const int listener = test_support::ListenLoopback(port);
-    TPowersock socket;
+    TStreamSocket socket;
     socket.Host = "127.0.0.1";
     socket.Port = port;
     socket.ReportLevel = 8;
@@ -284,7 +284,7 @@ TEST_F(HostileClient, ReplySentOneByteEvery50MillisecondsIsReadAsOneLine) {
 // client from `afterMs` on, repeatedly, as the log-on's clean-up waits again for QUIT.
 class Canceller {
 public:
-    Canceller(TNMFTP& ftp, int afterMs) : ftp_(ftp) {
+    Canceller(TFtpClient& ftp, int afterMs) : ftp_(ftp) {
         timer_.SetEnabled(false);
         timer_.SetInterval(static_cast<std::uint32_t>(afterMs));
         timer_.SetOnTimer([this](TObject*) {
@@ -299,7 +299,7 @@ public:
     int Fired() const { return fired_; }
 
 private:
-    TNMFTP& ftp_;
+    TFtpClient& ftp_;
     TThreadTimer timer_;
     int fired_ = 0;
 };

@@ -86,7 +86,7 @@ public:
         platform::SocketLocalName(listener_, &local);
         port_ = local.port;
         for (auto& filler : fillers_) {
-            filler = std::make_unique<TPowersock>();
+            filler = std::make_unique<TStreamSocket>();
             filler->Host = "127.0.0.1";
             filler->Port = port_;
             filler->TimeOut = 100;
@@ -105,7 +105,7 @@ public:
 private:
     platform::SocketHandle listener_;
     std::uint16_t port_ = 0;
-    std::unique_ptr<TPowersock> fillers_[4];
+    std::unique_ptr<TStreamSocket> fillers_[4];
 };
 
 TEST_F(ApplyBoundsTest, HostThatDoesNotAnswerTheConnectionEndsTheRunWithinTheBound) {

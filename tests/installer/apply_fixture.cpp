@@ -176,7 +176,7 @@ void ApplyTest::StandardDescriptor() {
 
 void ApplyTest::Load() {
     values = installer::LoadProgramValues(Package("apply-update").string());
-    ftp = std::make_unique<TNMFTP>();
+    ftp = std::make_unique<TFtpClient>();
     procedure = std::make_unique<installer::ApplyProcedure>(ui, *ftp, values);
     procedure->OnBusyChanged = [this](bool busy) { busyChanges.push_back(busy); };
 }

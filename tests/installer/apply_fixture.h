@@ -3,7 +3,7 @@
 // and the IBM i host emulator (or any FTP peer) on 127.0.0.1.
 #pragma once
 
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 #include "installer/apply_procedure.h"
 #include "installer/apply_ui.h"
 #include "installer/program_values.h"
@@ -99,7 +99,7 @@ protected:
     FakeApplyUi ui;
     std::unique_ptr<test_support::HostEmulator> host;
     installer::ProgramValues values;
-    std::unique_ptr<TNMFTP> ftp;
+    std::unique_ptr<TFtpClient> ftp;
     std::unique_ptr<installer::ApplyProcedure> procedure;
     std::vector<std::string> reports; // texts that reached the top-level error report
     std::vector<bool> busyChanges;    // OnBusyChanged

@@ -32,7 +32,7 @@ struct Observed {
         return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
     }
 
-    TPowersock sock;
+    TStreamSocket sock;
     std::vector<std::string> statuses;
     int connects = 0;
     int disconnects = 0;
@@ -48,7 +48,7 @@ struct Listener {
     std::uint16_t port = 0;
 };
 
-std::string ConnectError(TPowersock& sock) {
+std::string ConnectError(TStreamSocket& sock) {
     try {
         sock.Connect();
     } catch (const ESockError& e) {
@@ -300,7 +300,7 @@ TEST(ConnectClose, CheckConnectionOffersConnectionRequiredOnce) {
 
 TEST(ConnectClose, ExceptionsOfStatusHandlersAreDiscarded) {
     Listener listener;
-    TPowersock sock;
+    TStreamSocket sock;
     sock.ReportLevel = 8;
     sock.OnStatus = [](TComponent*, const std::string&) { throw std::runtime_error("status"); };
     sock.Host = "127.0.0.1";

@@ -25,7 +25,7 @@ TEST(ListenPortString, FormatsHighByteThenLowByte) {
 }
 
 TEST(ListenPortString, ReportsThePortTheSystemChose) {
-    TPowersock data;
+    TStreamSocket data;
     data.Port = 0;
     data.Listen(true);
     const std::string portString = data.GetPortString();
@@ -38,7 +38,7 @@ TEST(ListenPortString, ReportsThePortTheSystemChose) {
 }
 
 TEST(ListenAccept, AcceptsTheIncomingConnectionAndCarriesData) {
-    TPowersock data;
+    TStreamSocket data;
     int acceptHook = 0;
     data.FOnAcceptReady = [&](TObject*) { ++acceptHook; };
     data.Port = 0;
@@ -71,7 +71,7 @@ TEST(ListenAccept, AcceptsTheIncomingConnectionAndCarriesData) {
 }
 
 TEST(ListenAccept, CancelWhileNoPeerComesGivesAcceptingCanceled) {
-    TPowersock data;
+    TStreamSocket data;
     data.Port = 0;
     data.Listen(true);
     DelayedAction cancel(50, [&] { data.Cancel(); });
@@ -88,7 +88,7 @@ TEST(ListenAccept, CancelWhileNoPeerComesGivesAcceptingCanceled) {
 }
 
 TEST(ListenAccept, WithoutSyncAcceptTheNotificationDoesNotEndTheWait) {
-    TPowersock data;
+    TStreamSocket data;
     int acceptHook = 0;
     data.FOnAcceptReady = [&](TObject*) { ++acceptHook; };
     data.Port = 0;

@@ -26,7 +26,7 @@ using socket_test::Peer;
 using socket_test::PumpUntil;
 using socket_test::ReceiveUntilClosed;
 
-constexpr std::size_t kBlock = TPowersock::kBufferSize;
+constexpr std::size_t kBlock = TStreamSocket::kBufferSize;
 // Far more than a peer that does not read lets the send queues hold on loopback.
 constexpr std::size_t kStallingSize = 16u << 20;
 
@@ -59,7 +59,7 @@ struct Connection {
         platform::SocketSetLinger(sock.FSocket, false, 0);
         sock.Disconnect();
     }
-    TPowersock sock;
+    TStreamSocket sock;
 };
 
 void ExpectSameBytes(const std::string& actual, const std::string& expected) {

@@ -2,7 +2,7 @@
 // that runs a script in a helper thread, and helpers for bounded waits on the main thread.
 #pragma once
 
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 #include <atomic>
 #include <chrono>

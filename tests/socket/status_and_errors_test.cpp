@@ -20,7 +20,7 @@ std::vector<std::string> StatusesOfATransaction(int reportLevel) {
         SendAll(c, "200 OK\r\n");
         ReceiveUntilClosed(c);
     });
-    TPowersock sock;
+    TStreamSocket sock;
     sock.Host = "127.0.0.1";
     sock.Port = peer.Port();
     sock.Connect();
@@ -59,7 +59,7 @@ TEST(StatusLevels, EightReportsEveryText) {
 }
 
 TEST(StatusLevels, StatusHoldsTheLastReportedText) {
-    TPowersock sock;
+    TStreamSocket sock;
     sock.ReportLevel = 4;
     sock.StatusMessage(8, "hidden");
     EXPECT_EQ(sock.Status, "");
@@ -68,7 +68,7 @@ TEST(StatusLevels, StatusHoldsTheLastReportedText) {
 }
 
 TEST(ErrorTexts, KnownUnknownAndZero) {
-    TPowersock sock;
+    TStreamSocket sock;
     std::string msg = "stale";
     sock.ErrorMessage(0, msg);
     EXPECT_EQ(msg, "");
@@ -87,7 +87,7 @@ TEST(ErrorTexts, KnownUnknownAndZero) {
 }
 
 TEST(ErrorTexts, LookingUpReportsTheCallersText) {
-    TPowersock sock;
+    TStreamSocket sock;
     sock.ReportLevel = 8;
     std::vector<std::string> statuses;
     sock.OnStatus = [&](TComponent*, const std::string& s) { statuses.push_back(s); };
@@ -98,7 +98,7 @@ TEST(ErrorTexts, LookingUpReportsTheCallersText) {
 }
 
 TEST(SocketErrors, RealErrorFiresOnErrorThenRaises) {
-    TPowersock sock;
+    TStreamSocket sock;
     std::vector<std::pair<std::uint16_t, std::string>> errors;
     sock.OnError = [&](TComponent*, std::uint16_t number, const std::string& text) {
         errors.emplace_back(number, text);
@@ -124,7 +124,7 @@ TEST(SocketErrors, RealErrorFiresOnErrorThenRaises) {
 
 TEST(SocketErrors, WouldBlockIsToleratedSilently) {
     Peer peer([](int c) { ReceiveUntilClosed(c); });
-    TPowersock sock;
+    TStreamSocket sock;
     int errors = 0;
     sock.OnError = [&](TComponent*, std::uint16_t, const std::string&) { ++errors; };
     sock.Host = "127.0.0.1";
@@ -140,11 +140,11 @@ TEST(SocketErrors, WouldBlockIsToleratedSilently) {
 }
 
 TEST(LibraryUsers, OnlyTheFirstLiveInstanceFillsWinsockInfo) {
-    const int before = TPowersock::WinsockUsers();
+    const int before = TStreamSocket::WinsockUsers();
     ASSERT_EQ(before, 0) << "an instance outlived its test";
-    auto first = std::make_unique<TPowersock>();
-    auto second = std::make_unique<TPowersock>();
-    EXPECT_EQ(TPowersock::WinsockUsers(), 2);
+    auto first = std::make_unique<TStreamSocket>();
+    auto second = std::make_unique<TStreamSocket>();
+    EXPECT_EQ(TStreamSocket::WinsockUsers(), 2);
     ASSERT_EQ(first->WinsockInfo.size(), 6u);
     EXPECT_EQ(first->WinsockInfo[0], "Version= 1.1");
     EXPECT_EQ(first->WinsockInfo[1].rfind("High Version= ", 0), 0u);
@@ -154,10 +154,10 @@ TEST(LibraryUsers, OnlyTheFirstLiveInstanceFillsWinsockInfo) {
     EXPECT_EQ(first->WinsockInfo[5], "Max Udp pack size= 65507");
     EXPECT_TRUE(second->WinsockInfo.empty());
     first.reset();
-    EXPECT_EQ(TPowersock::WinsockUsers(), 1);
+    EXPECT_EQ(TStreamSocket::WinsockUsers(), 1);
     second.reset();
-    EXPECT_EQ(TPowersock::WinsockUsers(), 0);
-    TPowersock third;
+    EXPECT_EQ(TStreamSocket::WinsockUsers(), 0);
+    TStreamSocket third;
     EXPECT_EQ(third.WinsockInfo.size(), 6u);
 }
 
@@ -165,7 +165,7 @@ TEST(LibraryUsers, DestructionReportsNothingAndClosesTheSocket) {
     std::vector<std::string> statuses;
     int disconnects = 0;
     {
-        TPowersock sock;
+        TStreamSocket sock;
         sock.ReportLevel = 8;
         sock.OnStatus = [&](TComponent*, const std::string& s) { statuses.push_back(s); };
         sock.OnDisconnect = [&](TObject*) { ++disconnects; };

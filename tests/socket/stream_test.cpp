@@ -33,7 +33,7 @@ struct Connection {
         platform::SocketSetLinger(sock.FSocket, false, 0);
         sock.Disconnect();
     }
-    TPowersock sock;
+    TStreamSocket sock;
 };
 
 // Compares without printing megabytes when they differ.
@@ -51,9 +51,9 @@ std::string Pattern(std::size_t size) {
 
 struct TempFile {
     explicit TempFile(const std::string& content) {
-        path =
-            std::filesystem::temp_directory_path() /
-            ("psock_sendfile_" + std::to_string(::getpid()) + "_" + std::to_string(content.size()));
+        path = std::filesystem::temp_directory_path() /
+               ("stream_socket_sendfile_" + std::to_string(::getpid()) + "_" +
+                std::to_string(content.size()));
         std::ofstream(path, std::ios::binary) << content;
     }
     ~TempFile() { std::filesystem::remove(path); }
@@ -362,13 +362,13 @@ TEST(StreamNotifications, ReadNotificationWaitsForAReadAndNewData) {
 }
 
 TEST(StreamNotifications, ReadLnOnAnUnconnectedSocketGivesEmptyLine) {
-    TPowersock sock;
+    TStreamSocket sock;
     EXPECT_EQ(sock.ReadLn(), "");
     EXPECT_EQ(sock.LastErrorNo, 10057);
 }
 
 TEST(StreamNotifications, NegativeTimeOutIsARangeError) {
-    TPowersock sock;
+    TStreamSocket sock;
     sock.TimeOut = -1;
     try {
         sock.ReadLn();

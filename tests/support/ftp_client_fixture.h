@@ -1,10 +1,10 @@
-// Fixture for the FTP client against the scripted peer: a TNMFTP aimed at the peer, logging
+// Fixture for the FTP client against the scripted peer: a TFtpClient aimed at the peer, logging
 // on as "bob" with password "pw", every event and status up to the fixture's report level
 // recorded in order, and a hang guard that cancels every wait of the client if a test would
 // otherwise hang (the test then fails).
 #pragma once
 
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 #include "tests/support/hang_guard.h"
 #include "tests/support/scripted_ftp_peer.h"
 
@@ -89,7 +89,7 @@ protected:
     void FinishPeer() { EXPECT_TRUE(peer.Finish()) << peer.Error(); }
 
     ScriptedFtpPeer peer;
-    TNMFTP ftp;
+    TFtpClient ftp;
     std::optional<HangGuard> watchdog;
     std::vector<std::string> events;
     std::vector<std::string> statuses;

@@ -2,7 +2,7 @@
 // files as tests see them, failures to start, and a real session of the FTP client.
 #include "tests/support/host_emulator.h"
 
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 
 #include <gtest/gtest.h>
 
@@ -108,7 +108,7 @@ protected:
 
     HostEmulator host{{.options = {"--locked", "APPLIB/ORDERS"}}};
     std::filesystem::path folder;
-    TNMFTP ftp;
+    TFtpClient ftp;
 };
 
 TEST_F(HostEmulatorSession, UploadsActiveAndPassiveArriveWholeAndEveryCommandIsRecorded) {

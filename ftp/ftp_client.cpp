@@ -1,5 +1,5 @@
-// TNMFTP's control connection: construction, log-on, reply reading, commands, log-off.
-#include "ftp/nmftp.h"
+// TFtpClient's control connection: construction, log-on, reply reading, commands, log-off.
+#include "ftp/ftp_client.h"
 
 #include "ftp/reply_parsing.h"
 
@@ -13,7 +13,7 @@ bool InRange(int value, int low, int high) {
 
 } // namespace
 
-TNMFTP::TNMFTP(TComponent* AOwner) : TPowersock(AOwner) {
+TFtpClient::TFtpClient(TComponent* AOwner) : TStreamSocket(AOwner) {
     Port = 21;
     Vendor = 2411;
     // Replies are read by polling; read notifications of the control socket carry nothing
@@ -21,17 +21,17 @@ TNMFTP::TNMFTP(TComponent* AOwner) : TPowersock(AOwner) {
     FOnReadReady = [](TObject*) {};
 }
 
-TNMFTP::~TNMFTP() {
+TFtpClient::~TFtpClient() {
     BeginDestruction();
     Cancel();
 }
 
-void TNMFTP::Connect() {
+void TFtpClient::Connect() {
     FCanceled = false;
     if (Connected)
         return;
     ClearInput();
-    TPowersock::Connect();
+    TStreamSocket::Connect();
     try {
         LogOn();
     } catch (...) {
@@ -48,7 +48,7 @@ void TNMFTP::Connect() {
     }
 }
 
-void TNMFTP::LogOn() {
+void TFtpClient::LogOn() {
     const std::string greeting = ReadInStep([this] { return ReadLn(); });
     if (greeting.empty())
         ConnectionClosedByServer();
@@ -106,13 +106,13 @@ void TNMFTP::LogOn() {
         OnConnect(this);
 }
 
-void TNMFTP::LogOnFailed(const std::string& ReplyLine) {
+void TFtpClient::LogOnFailed(const std::string& ReplyLine) {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     throw FTPException(ReplyLine);
 }
 
-void TNMFTP::Disconnect() {
+void TFtpClient::Disconnect() {
     FCanceled = false;
     if (!Connected)
         return;
@@ -126,24 +126,24 @@ void TNMFTP::Disconnect() {
         reply = TransactionWithReply("QUIT", false);
     } catch (...) {
         if (Connected) // a reply that could not be read has closed it already
-            TPowersock::Disconnect();
+            TStreamSocket::Disconnect();
         throw;
     }
-    TPowersock::Disconnect();
+    TStreamSocket::Disconnect();
     if (InRange(ReplyNumber, 301, 599))
         throw FTPException(reply);
 }
 
-std::string TNMFTP::Transaction(const std::string& CommandString) {
+std::string TFtpClient::Transaction(const std::string& CommandString) {
     return TransactionWithReply(CommandString, true);
 }
 
-std::string TNMFTP::TransactionWithReply(const std::string& CommandString, bool closeIsError) {
+std::string TFtpClient::TransactionWithReply(const std::string& CommandString, bool closeIsError) {
     // A line break (or a NUL, which would cut the line end off) would let a field's text
     // carry a second command to the server.
     if (CommandString.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
         throw FTPException("Invalid character in command");
-    const std::string first = ReadInStep([&] { return TPowersock::Transaction(CommandString); });
+    const std::string first = ReadInStep([&] { return TStreamSocket::Transaction(CommandString); });
     if (first.empty()) {
         if (closeIsError)
             ConnectionClosedByServer();
@@ -153,11 +153,11 @@ std::string TNMFTP::TransactionWithReply(const std::string& CommandString, bool 
     return first;
 }
 
-void TNMFTP::ReadReplyLines(const std::string& ReplyLine) {
+void TFtpClient::ReadReplyLines(const std::string& ReplyLine) {
     ReadContinuationLines(ReplyLine, true);
 }
 
-void TNMFTP::ReadContinuationLines(const std::string& ReplyLine, bool closeIsError) {
+void TFtpClient::ReadContinuationLines(const std::string& ReplyLine, bool closeIsError) {
     std::string line = ReplyLine;
     while (IsContinued(line)) {
         line = ReadInStep([this] { return ReadLn(); });
@@ -171,31 +171,31 @@ void TNMFTP::ReadContinuationLines(const std::string& ReplyLine, bool closeIsErr
     }
 }
 
-void TNMFTP::ConnectionClosedByServer() {
+void TFtpClient::ConnectionClosedByServer() {
     // Our side of the connection is useless now; close it so that Connected says so.
     if (Connected)
-        TPowersock::Disconnect();
+        TStreamSocket::Disconnect();
     throw ESockError("Connection closed by server");
 }
 
-std::string TNMFTP::ReadInStep(const std::function<std::string()>& read) {
+std::string TFtpClient::ReadInStep(const std::function<std::string()>& read) {
     try {
         return read();
     } catch (const EAbortError&) {
         throw; // a cancel is the caller's to handle
     } catch (const ESockError&) {
         if (Connected)
-            TPowersock::Disconnect();
+            TStreamSocket::Disconnect();
         throw;
     }
 }
 
-void TNMFTP::Abort() {
+void TFtpClient::Abort() {
     if (FDataConnection)
         FDataConnection->Cancel();
 }
 
-void TNMFTP::DoCommand(const std::string& CommandStr) {
+void TFtpClient::DoCommand(const std::string& CommandStr) {
     const TCmdType type = CommandTypeOf(CommandStr);
     FCanceled = false;
     CheckConnection();
@@ -218,11 +218,11 @@ void TNMFTP::DoCommand(const std::string& CommandStr) {
         OnSuccess(type);
 }
 
-void TNMFTP::ChangeDir(const std::string& DirName) {
+void TFtpClient::ChangeDir(const std::string& DirName) {
     DoCommand("CWD " + DirName);
 }
 
-void TNMFTP::Mode(std::int32_t TheMode) {
+void TFtpClient::Mode(std::int32_t TheMode) {
     switch (TheMode) {
     case 1:
         DoCommand("TYPE A");

@@ -1,4 +1,4 @@
-// TNMFTP: the FTP client component the installer drives. It is a TPowersock whose socket
+// TFtpClient: the FTP client component the installer drives. It is a TStreamSocket whose socket
 // is the control connection: it logs on, sends commands and reads their (single- or
 // multi-line) replies, changes directory, sets the transfer type, logs off, and uploads
 // files over a data connection of its own (active with PORT, or passive with PASV).
@@ -8,7 +8,7 @@
 #pragma once
 
 #include "platform/exception.h"
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 #include <cstdint>
 #include <functional>
@@ -42,10 +42,10 @@ using TSuccessEvent = std::function<void(TCmdType Trans_Type)>;
 using TUnsupportedEvent = std::function<void(TCmdType Trans_Type)>;
 using TListItemEvent = std::function<void(const std::string& Listing)>;
 
-class TNMFTP : public TPowersock {
+class TFtpClient : public TStreamSocket {
 public:
-    explicit TNMFTP(TComponent* AOwner = nullptr);
-    ~TNMFTP() override;
+    explicit TFtpClient(TComponent* AOwner = nullptr);
+    ~TFtpClient() override;
 
     // --- the overridden virtual operations ---
 
@@ -103,7 +103,7 @@ public:
     TUnsupportedEvent OnUnSupportedFunction;
 
     // The data connection of the running upload; empty between uploads.
-    std::unique_ptr<TPowersock> FDataConnection;
+    std::unique_ptr<TStreamSocket> FDataConnection;
     // Held by an upload from before its data connection is created until after it is freed.
     std::recursive_mutex FTransferLock;
 

@@ -1,5 +1,5 @@
-// TNMFTP::Upload: one file over a fresh data connection, active (PORT) or passive (PASV).
-#include "ftp/nmftp.h"
+// TFtpClient::Upload: one file over a fresh data connection, active (PORT) or passive (PASV).
+#include "ftp/ftp_client.h"
 
 #include "ftp/reply_parsing.h"
 #include "platform/file_reader.h"
@@ -17,7 +17,7 @@ platform::SocketHandle AsHandle(TSocket socket) {
 
 } // namespace
 
-void TNMFTP::Upload(const std::string& LocalFile, const std::string& RemoteFile) {
+void TFtpClient::Upload(const std::string& LocalFile, const std::string& RemoteFile) {
     try {
         FCanceled = false;
         CheckConnection();
@@ -45,11 +45,11 @@ void TNMFTP::Upload(const std::string& LocalFile, const std::string& RemoteFile)
     }
 }
 
-bool TNMFTP::Transfer(const std::string& LocalFile, const std::string& RemoteFile) {
+bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& RemoteFile) {
     if (DataAvailable())
         Read(0); // stale input must not be taken for the replies of this upload
 
-    FDataConnection = std::make_unique<TPowersock>(this);
+    FDataConnection = std::make_unique<TStreamSocket>(this);
     FDataConnection->TimeOut = TimeOut;
     if (OnPacketSent)
         FDataConnection->OnPacketSent = OnPacketSent;
@@ -120,7 +120,7 @@ bool TNMFTP::Transfer(const std::string& LocalFile, const std::string& RemoteFil
     return true;
 }
 
-bool TNMFTP::UploadFailureHandled(const std::string& ReplyLine) {
+bool TFtpClient::UploadFailureHandled(const std::string& ReplyLine) {
     if (!OnFailure)
         throw FTPException(ReplyLine);
     bool handled = false;
@@ -130,13 +130,13 @@ bool TNMFTP::UploadFailureHandled(const std::string& ReplyLine) {
     return true;
 }
 
-void TNMFTP::AcceptDataConnection() {
+void TFtpClient::AcceptDataConnection() {
     const TSocket listening = FDataConnection->FSocket;
     FDataConnection->FSocket = FDataConnection->Accept();
     platform::SocketClose(AsHandle(listening));
 }
 
-void TNMFTP::CloseDataConnection() {
+void TFtpClient::CloseDataConnection() {
     // In stream mode the close marks the end of the file; it must be the graceful one.
     platform::SocketSetLinger(AsHandle(FDataConnection->FSocket), false, 0);
     FDataConnection->RequestCloseSocket();

@@ -1,6 +1,6 @@
 // Byte and line I/O over the connected socket. Reading peeks first and then removes exactly
 // what it takes, so the socket's own receive queue is the only receive buffer.
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 #include "platform/event_pump.h"
 #include "platform/file_reader.h"
@@ -22,7 +22,7 @@ constexpr int kRoomWaitBoundMs = 50;
 // Disarms the time-out however the guarded steps end.
 class TimerGuard {
 public:
-    explicit TimerGuard(TPowersock& socket) : socket_(socket) {}
+    explicit TimerGuard(TStreamSocket& socket) : socket_(socket) {}
     ~TimerGuard() {
         try {
             socket_.TimerOff();
@@ -33,12 +33,12 @@ public:
     TimerGuard& operator=(const TimerGuard&) = delete;
 
 private:
-    TPowersock& socket_;
+    TStreamSocket& socket_;
 };
 
 } // namespace
 
-void TPowersock::SendBuffer(const char* Value, std::uint16_t BufLen) {
+void TStreamSocket::SendBuffer(const char* Value, std::uint16_t BufLen) {
     StatusMessage(4, "Sending Buffer");
     TimerOn();
     {
@@ -69,7 +69,7 @@ void TPowersock::SendBuffer(const char* Value, std::uint16_t BufLen) {
     }
 }
 
-void TPowersock::Write(const std::string& Str) {
+void TStreamSocket::Write(const std::string& Str) {
     StatusMessage(8, "Write");
     // The text is a zero-terminated string: it ends at its first NUL. A text longer than
     // one send's 16-bit length goes out in pieces.
@@ -85,12 +85,12 @@ void TPowersock::Write(const std::string& Str) {
     } while (offset < length);
 }
 
-void TPowersock::Writeln(const std::string& Str) {
+void TStreamSocket::Writeln(const std::string& Str) {
     StatusMessage(8, "Writeln");
     Write(Str + "\r\n");
 }
 
-std::string TPowersock::Read(std::uint16_t Value) {
+std::string TStreamSocket::Read(std::uint16_t Value) {
     StatusMessage(8, "Read( " + std::to_string(Value) + " )");
     std::size_t count = Value;
     if (count == 0) {
@@ -128,7 +128,7 @@ std::string TPowersock::Read(std::uint16_t Value) {
     return result;
 }
 
-std::string TPowersock::ReadLn() {
+std::string TStreamSocket::ReadLn() {
     StatusMessage(8, "ReadLn");
     TimerOn();
     TimerGuard guard(*this);
@@ -182,7 +182,7 @@ std::string TPowersock::ReadLn() {
     return result;
 }
 
-std::string TPowersock::Transaction(const std::string& CommandString) {
+std::string TStreamSocket::Transaction(const std::string& CommandString) {
     StatusMessage(8, "Transaction");
     ReplyNumber = 0;
     Writeln(CommandString);
@@ -202,7 +202,7 @@ std::string TPowersock::Transaction(const std::string& CommandString) {
     return TransactionReply;
 }
 
-void TPowersock::SendFile(const std::string& Filename) {
+void TStreamSocket::SendFile(const std::string& Filename) {
     StatusMessage(8, "SendFile");
     platform::FileReader file(Filename);
     // The bytes go from the file to the socket without a copy through FBuffer where the
@@ -213,7 +213,7 @@ void TPowersock::SendFile(const std::string& Filename) {
     // an acknowledgement). However the sending ends, the rest is pushed out at once.
     platform::SocketSetCork(Handle(), true);
     struct Uncork {
-        TPowersock& socket;
+        TStreamSocket& socket;
         ~Uncork() {
             if (socket.Handle() != platform::kNoSocket)
                 platform::SocketSetCork(socket.Handle(), false);
@@ -253,7 +253,7 @@ void TPowersock::SendFile(const std::string& Filename) {
     }
 }
 
-bool TPowersock::DataAvailable() {
+bool TStreamSocket::DataAvailable() {
     StatusMessage(8, "Data Available");
     // Peeks into a byte of its own: FBuffer may hold the line that ReadLn is assembling
     // when a close notification asks this during ReadLn's wait.
@@ -261,7 +261,7 @@ bool TPowersock::DataAvailable() {
     return platform::SocketRecv(Handle(), &probe, 1, true) >= 1;
 }
 
-void TPowersock::ClearInput() {
+void TStreamSocket::ClearInput() {
     StatusMessage(8, "Clearing Input");
     static thread_local std::array<char, kBufferSize> scratch;
     platform::SocketRecv(Handle(), scratch.data(), static_cast<int>(scratch.size()), false);

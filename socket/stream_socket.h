@@ -1,4 +1,4 @@
-// TPowersock: the TCP client socket component on which the FTP client rests. Every
+// TStreamSocket: the TCP client socket component on which the FTP client rests. Every
 // operation is synchronous to its caller (it completes or throws), while underneath the
 // socket is non-blocking and each wait runs the event pump, so that socket notifications,
 // the time-out timer and a cancel from the user interface are handled during the wait.
@@ -51,7 +51,7 @@ std::string NthField(const std::string& Text, char Delimiter, int N);
 // The port part of a PORT argument: "," + high byte + "," + low byte, in decimal.
 std::string FormatPortString(std::uint16_t Port);
 
-class TPowersock : public TComponent {
+class TStreamSocket : public TComponent {
 public:
     // Notification kinds on the object's window.
     static constexpr unsigned kSocketMessage = 1125;
@@ -63,8 +63,8 @@ public:
 
     // Builds the object with an open socket; raises ESockError
     // "Initializaton of windows sockets failed" when that is impossible.
-    explicit TPowersock(TComponent* AOwner = nullptr);
-    ~TPowersock() override;
+    explicit TStreamSocket(TComponent* AOwner = nullptr);
+    ~TStreamSocket() override;
 
     // --- the virtual operations, in this order ---
     virtual TSocket Accept();

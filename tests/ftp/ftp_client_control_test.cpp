@@ -236,7 +236,7 @@ TEST_F(ScriptedClient, TimeOutDoesNotEndTheWaitForTheGreeting) {
 TEST_F(ScriptedClient, DestroyingAConnectedClientSendsNoQuit) {
     ScriptLogOn();
     peer.AwaitClientClose();
-    auto client = std::make_unique<TNMFTP>();
+    auto client = std::make_unique<TFtpClient>();
     client->Host = "127.0.0.1";
     client->Port = peer.Port();
     client->UserID = "bob";

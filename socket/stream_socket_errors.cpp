@@ -1,5 +1,5 @@
 // The socket error texts and the common way a failed socket call is reported.
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 #include <algorithm>
 #include <iterator>
@@ -67,7 +67,7 @@ static_assert(std::size(kErrorTexts) == 50);
 
 } // namespace
 
-void TPowersock::ErrorMessage(std::uint16_t ErrNo, std::string& Msg) {
+void TStreamSocket::ErrorMessage(std::uint16_t ErrNo, std::string& Msg) {
     StatusMessage(8, "Looking Up Error Message" + Msg);
     Msg.clear();
     if (ErrNo == 0)
@@ -80,7 +80,7 @@ void TPowersock::ErrorMessage(std::uint16_t ErrNo, std::string& Msg) {
         Msg = "Unknown Error No. " + std::to_string(ErrNo);
 }
 
-void TPowersock::CheckSocketError(std::uint16_t Tolerated, std::string& Msg) {
+void TStreamSocket::CheckSocketError(std::uint16_t Tolerated, std::string& Msg) {
     LastErrorNo = platform::SocketLastError();
     if (LastErrorNo != Tolerated && LastErrorNo > 10000) {
         const auto number = static_cast<std::uint16_t>(LastErrorNo);

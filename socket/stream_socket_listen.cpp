@@ -1,10 +1,10 @@
 // The listener of an active-mode data connection: listen on a port the system chooses, tell
 // the PORT argument, accept the one incoming connection.
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 #include <algorithm>
 
-std::string TPowersock::GetLocalAddress() {
+std::string TStreamSocket::GetLocalAddress() {
     platform::SocketAddressV4 local;
     platform::SocketLocalName(Handle(), &local);
     std::string text = platform::InetNtoa(local.address);
@@ -22,13 +22,13 @@ std::string FormatPortString(std::uint16_t Port) {
     return text;
 }
 
-std::string TPowersock::GetPortString() {
+std::string TStreamSocket::GetPortString() {
     platform::SocketAddressV4 local;
     platform::SocketLocalName(Handle(), &local);
     return FormatPortString(local.port);
 }
 
-void TPowersock::Listen(bool SyncAccept) {
+void TStreamSocket::Listen(bool SyncAccept) {
     StatusMessage(8, "Listening");
     FSockAddr.address = platform::InetAddr("0.0.0.0");
     FSockAddr.port = static_cast<std::uint16_t>(Port & 0xFFFF);
@@ -40,7 +40,7 @@ void TPowersock::Listen(bool SyncAccept) {
     platform::SocketListen(Handle(), 1);
 }
 
-TSocket TPowersock::Accept() {
+TSocket TStreamSocket::Accept() {
     StatusMessage(4, "Accepting");
     while (!FAsyncDone && !FCanceled)
         PumpAndWait();

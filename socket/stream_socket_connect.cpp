@@ -1,6 +1,6 @@
 // Construction, the socket library's start-up, host resolution, connection, closing,
 // cancel and time-out, the notification handler and status reports.
-#include "socket/psock.h"
+#include "socket/stream_socket.h"
 
 #include "platform/event_pump.h"
 #include "platform/host_lookup.h"
@@ -21,11 +21,11 @@ std::string VersionText(std::uint16_t version) {
 
 } // namespace
 
-int TPowersock::WinsockUsers() {
+int TStreamSocket::WinsockUsers() {
     return gWinsockUsers;
 }
 
-TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
+TStreamSocket::TStreamSocket(TComponent* AOwner) : TComponent(AOwner) {
     StatusMessage(8, "Create");
     FSockWindow = std::make_unique<platform::MessageWindow>(
         [this](TMessage& Msg) { HandleSocketMessage(Msg); });
@@ -45,7 +45,7 @@ TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
     InitWinsock();
 }
 
-TPowersock::~TPowersock() {
+TStreamSocket::~TStreamSocket() {
     BeginDestruction();
     StatusMessage(8, "Destroy");
     try {
@@ -68,7 +68,7 @@ TPowersock::~TPowersock() {
         platform::SocketCleanup();
 }
 
-TSocket TPowersock::OpenRegisteredSocket(bool withLinger) {
+TSocket TStreamSocket::OpenRegisteredSocket(bool withLinger) {
     platform::SocketHandle handle = platform::SocketCreate();
     if (handle == platform::kNoSocket)
         return kInvalidSocket;
@@ -83,7 +83,7 @@ TSocket TPowersock::OpenRegisteredSocket(bool withLinger) {
     return static_cast<TSocket>(handle);
 }
 
-void TPowersock::InitWinsock() {
+void TStreamSocket::InitWinsock() {
     StatusMessage(8, "Initializing Winsock");
     if (++gWinsockUsers == 1) {
         const platform::SocketLibraryInfo info = platform::SocketStartup();
@@ -110,7 +110,7 @@ void TPowersock::InitWinsock() {
     }
 }
 
-void TPowersock::StatusMessage(std::uint8_t Level, const std::string& Text) {
+void TStreamSocket::StatusMessage(std::uint8_t Level, const std::string& Text) {
     if (Level > ReportLevel)
         return;
     try {
@@ -122,12 +122,12 @@ void TPowersock::StatusMessage(std::uint8_t Level, const std::string& Text) {
     }
 }
 
-void TPowersock::PumpAndWait() {
+void TStreamSocket::PumpAndWait() {
     platform::WaitForEvents(kWaitBoundMs);
     platform::ProcessMessages();
 }
 
-void TPowersock::ResolveRemoteHost() {
+void TStreamSocket::ResolveRemoteHost() {
     StatusMessage(8, "Resolve Host");
     const std::string& source = Proxy.empty() ? Host : Proxy;
     // The name is a zero-terminated string in FBuffer: cut at a NUL and at the buffer's size.
@@ -161,7 +161,7 @@ void TPowersock::ResolveRemoteHost() {
         OnHostResolved(this);
 }
 
-void TPowersock::Connect() {
+void TStreamSocket::Connect() {
     StatusMessage(8, "Connecting");
     FCanceled = false;
     if (Connected)
@@ -211,12 +211,12 @@ void TPowersock::Connect() {
     throw ESockError("Connection Failed");
 }
 
-void TPowersock::Disconnect() {
+void TStreamSocket::Disconnect() {
     StatusMessage(8, "Disconnecting");
     RequestCloseSocket();
 }
 
-void TPowersock::RequestCloseSocket() {
+void TStreamSocket::RequestCloseSocket() {
     StatusMessage(4, "Request Close Socket");
     Connected = false;
     if (FSocket == kInvalidSocket)
@@ -243,7 +243,7 @@ void TPowersock::RequestCloseSocket() {
     reopen();
 }
 
-void TPowersock::CheckConnection() {
+void TStreamSocket::CheckConnection() {
     StatusMessage(8, "Checking Connection");
     bool offered = false;
     while (!Connected) {
@@ -257,17 +257,17 @@ void TPowersock::CheckConnection() {
     }
 }
 
-void TPowersock::Cancel() {
+void TStreamSocket::Cancel() {
     StatusMessage(8, "Canceling");
     FCanceled = true;
 }
 
-void TPowersock::Abort() {
+void TStreamSocket::Abort() {
     StatusMessage(8, "Abort");
     Cancel();
 }
 
-void TPowersock::TimerOn() {
+void TStreamSocket::TimerOn() {
     StatusMessage(8, "Timer On");
     FTimedOut = false;
     if (TimeOut < 0)
@@ -276,12 +276,12 @@ void TPowersock::TimerOn() {
     FTimer->SetEnabled(true);
 }
 
-void TPowersock::TimerOff() {
+void TStreamSocket::TimerOff() {
     StatusMessage(8, "Timer Off");
     FTimer->SetEnabled(false);
 }
 
-void TPowersock::TimerFired(TObject* /*Sender*/) {
+void TStreamSocket::TimerFired(TObject* /*Sender*/) {
     StatusMessage(8, "Timer Triggered");
     TimerOff();
     FTimedOut = true;
@@ -289,7 +289,7 @@ void TPowersock::TimerFired(TObject* /*Sender*/) {
     Abort();
 }
 
-void TPowersock::HandleSocketMessage(TMessage& Msg) {
+void TStreamSocket::HandleSocketMessage(TMessage& Msg) {
     // Runs as an event of the dispatcher: nothing may leave it.
     try {
         FLastEventOk = platform::SelectError(Msg.LParam) == 0;

@@ -1,6 +1,6 @@
 // The client against a real FTP server (pyftpdlib): log-on, TYPE, CWD, and uploads in
 // both modes checked by SHA-256 of what arrived.
-#include "ftp/nmftp.h"
+#include "ftp/ftp_client.h"
 #include "tests/support/hang_guard.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/sha256.h"
@@ -42,7 +42,7 @@ protected:
     }
 
     static std::unique_ptr<RealFtpServer> server;
-    TNMFTP ftp;
+    TFtpClient ftp;
     std::optional<test_support::HangGuard> watchdog;
 };
 
