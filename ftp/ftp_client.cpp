@@ -1,17 +1,12 @@
 // TFtpClient's control connection: construction, log-on, reply reading, commands, log-off.
 #include "ftp/ftp_client.h"
 
+#include "ftp/reply_codes.h"
 #include "ftp/reply_parsing.h"
 
 #include <exception>
 
-namespace {
-
-bool InRange(int value, int low, int high) {
-    return value >= low && value <= high;
-}
-
-} // namespace
+using namespace ftp_reply;
 
 TFtpClient::TFtpClient(TComponent* AOwner) : TStreamSocket(AOwner) {
     Port = 21;
@@ -30,6 +25,7 @@ void TFtpClient::Connect() {
     FCanceled = false;
     if (Connected)
         return;
+    connectionLost_ = false;
     ClearInput();
     TStreamSocket::Connect();
     try {
@@ -49,24 +45,21 @@ void TFtpClient::Connect() {
 }
 
 void TFtpClient::LogOn() {
-    const std::string greeting = ReadInStep([this] { return ReadLn(); });
-    if (greeting.empty())
-        ConnectionClosedByServer();
-    StatusMessage(1, greeting);
+    const std::string greeting = ReadFirstReplyLine();
     ReplyNumber = ReplyNumberOf(greeting);
     ReadContinuationLines(greeting, true);
-    if (ReplyNumber > 400)
+    if (ReplyNumber > kGreetingRefusedAbove)
         LogOnFailed(greeting);
 
     std::string reply;
     if (FWAuthenticate) {
         reply = Transaction("USER " + FWUserID);
-        if (InRange(ReplyNumber, 401, 599))
+        if (kLogOnRefused.Contains(ReplyNumber))
             LogOnFailed(reply);
-        if (ReplyNumber == 331) {
+        if (ReplyNumber == kNeedPassword) {
             StatusMessage(1, "PASS ");
             reply = Transaction("PASS " + FWPassword);
-            if (InRange(ReplyNumber, 401, 599))
+            if (kLogOnRefused.Contains(ReplyNumber))
                 LogOnFailed(reply);
         }
     }
@@ -93,13 +86,13 @@ void TFtpClient::LogOn() {
     if (Proxy.empty() || FirewallType != FTUser) {
         StatusMessage(1, "USER " + UserID);
         reply = Transaction("USER " + UserID);
-        if (InRange(ReplyNumber, 401, 599))
+        if (kLogOnRefused.Contains(ReplyNumber))
             LogOnFailed(reply);
     }
-    if (ReplyNumber == 331) {
+    if (ReplyNumber == kNeedPassword) {
         StatusMessage(1, "PASS "); // never the password itself
         reply = Transaction("PASS " + Password);
-        if (InRange(ReplyNumber, 401, 599))
+        if (kLogOnRefused.Contains(ReplyNumber))
             LogOnFailed(reply);
     }
     if (OnConnect)
@@ -130,7 +123,7 @@ void TFtpClient::Disconnect() {
         throw;
     }
     TStreamSocket::Disconnect();
-    if (InRange(ReplyNumber, 301, 599))
+    if (kStepRefused.Contains(ReplyNumber))
         throw FTPException(reply);
 }
 
@@ -142,15 +135,27 @@ std::string TFtpClient::TransactionWithReply(const std::string& CommandString, b
     // A line break (or a NUL, which would cut the line end off) would let a field's text
     // carry a second command to the server.
     if (CommandString.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-        throw FTPException("Invalid character in command");
+        throw FTPException("Invalid character in command", FtpErrorKind::InvalidCommand);
     const std::string first = ReadInStep([&] { return TStreamSocket::Transaction(CommandString); });
     if (first.empty()) {
         if (closeIsError)
             ConnectionClosedByServer();
         return first;
     }
+    if (!HasReplyCode(first))
+        InvalidReply(first);
     ReadContinuationLines(first, closeIsError);
     return first;
+}
+
+std::string TFtpClient::ReadFirstReplyLine() {
+    const std::string line = ReadInStep([this] { return ReadLn(); });
+    if (line.empty())
+        ConnectionClosedByServer();
+    StatusMessage(1, line);
+    if (!HasReplyCode(line))
+        InvalidReply(line);
+    return line;
 }
 
 void TFtpClient::ReadReplyLines(const std::string& ReplyLine) {
@@ -158,9 +163,12 @@ void TFtpClient::ReadReplyLines(const std::string& ReplyLine) {
 }
 
 void TFtpClient::ReadContinuationLines(const std::string& ReplyLine, bool closeIsError) {
-    std::string line = ReplyLine;
-    while (IsContinued(line)) {
-        line = ReadInStep([this] { return ReadLn(); });
+    if (!StartsMultiLineReply(ReplyLine))
+        return;
+    int lines = 1;
+    long bytes = static_cast<long>(ReplyLine.size());
+    for (;;) {
+        const std::string line = ReadInStep([this] { return ReadLn(); });
         if (line.empty()) {
             // The server closed in the middle of the reply; there is nothing to examine.
             if (closeIsError)
@@ -168,14 +176,30 @@ void TFtpClient::ReadContinuationLines(const std::string& ReplyLine, bool closeI
             return;
         }
         StatusMessage(1, line);
+        ++lines;
+        bytes += static_cast<long>(line.size());
+        if (lines > kMaxReplyLines || bytes > kMaxReplyBytes)
+            InvalidReply(ReplyLine);
+        if (EndsMultiLineReply(ReplyLine, line))
+            return;
     }
 }
 
 void TFtpClient::ConnectionClosedByServer() {
+    connectionLost_ = true;
     // Our side of the connection is useless now; close it so that Connected says so.
     if (Connected)
         TStreamSocket::Disconnect();
-    throw ESockError("Connection closed by server");
+    throw ESockError("Connection closed by server", SockErrorKind::ConnectionClosed);
+}
+
+void TFtpClient::InvalidReply(const std::string& Line) {
+    // Whatever follows belongs to no command that could be told; reading on would pair
+    // every later reply with the wrong command.
+    if (Connected)
+        TStreamSocket::Disconnect();
+    throw FTPException("Invalid reply from server: " + QuotedReply(Line),
+                       FtpErrorKind::InvalidReply);
 }
 
 std::string TFtpClient::ReadInStep(const std::function<std::string()>& read) {
@@ -183,11 +207,18 @@ std::string TFtpClient::ReadInStep(const std::function<std::string()>& read) {
         return read();
     } catch (const EAbortError&) {
         throw; // a cancel is the caller's to handle
-    } catch (const ESockError&) {
+    } catch (const ESockError& error) {
+        // The connection failed under us (a reset, say); a line too long is ours to refuse.
+        if (error.Kind() == SockErrorKind::SocketCall)
+            connectionLost_ = true;
         if (Connected)
             TStreamSocket::Disconnect();
         throw;
     }
+}
+
+bool TFtpClient::ConnectionLost() const {
+    return !Connected && (connectionLost_ || ClosedByPeer());
 }
 
 void TFtpClient::Abort() {
@@ -203,8 +234,8 @@ void TFtpClient::DoCommand(const std::string& CommandStr) {
     if (DataAvailable())
         Read(0); // a late reply of an earlier command must not be taken for this one's
     const std::string reply = Transaction(CommandStr);
-    if (InRange(ReplyNumber, 400, 599)) {
-        if (OnUnSupportedFunction && InRange(ReplyNumber, 500, 502))
+    if (kFailure.Contains(ReplyNumber)) {
+        if (OnUnSupportedFunction && kUnsupported.Contains(ReplyNumber))
             OnUnSupportedFunction(type);
         if (!OnFailure)
             throw FTPException(reply);

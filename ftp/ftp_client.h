@@ -15,12 +15,25 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
-// A failure reply of the server. The message is the reply's first line exactly as it was
-// received, line end included.
+// What an FTPException reports.
+enum class FtpErrorKind {
+    FailureReply,   // the server refused: the message is its reply's first line, line end included
+    InvalidReply,   // the server's answer is not an FTP reply; the connection was closed
+    InvalidCommand, // the command text cannot be sent as one line; nothing was sent
+};
+
+// A failure of the FTP conversation. For a failure reply the message is the reply's first
+// line exactly as it was received, line end included.
 class FTPException : public platform::Exception {
 public:
-    using platform::Exception::Exception;
+    explicit FTPException(std::string message, FtpErrorKind kind = FtpErrorKind::FailureReply)
+        : platform::Exception(std::move(message)), kind_(kind) {}
+    FtpErrorKind Kind() const noexcept { return kind_; }
+
+private:
+    FtpErrorKind kind_;
 };
 
 // Which operation a success, failure or unsupported-function event reports.
@@ -58,7 +71,9 @@ public:
     // Sends one command line and reads its whole reply; returns the reply's first line
     // (ReplyNumber comes from it). A command containing CR, LF or NUL is refused with
     // FTPException "Invalid character in command" before anything is sent; a server that
-    // closes instead of replying raises ESockError "Connection closed by server".
+    // closes instead of replying raises ESockError "Connection closed by server"; an answer
+    // that does not begin with a three-digit code raises FTPException "Invalid reply from
+    // server: ..." and closes the connection, so nothing later is read out of step.
     std::string Transaction(const std::string& CommandString) override;
     // Cancels the data connection of a running upload; the control connection's waits are
     // not ended by it (so a control time-out only stops a transfer).
@@ -75,10 +90,20 @@ public:
     // 1 = "TYPE A", 2 = "TYPE I", 3 = "TYPE L 8"; any other value sends nothing.
     void Mode(std::int32_t TheMode);
     // Stores LocalFile on the server as RemoteFile (or, when that is empty, under the local
-    // file's name part). The file is streamed, never loaded whole.
+    // file's name part). The file is streamed, never loaded whole. When the transfer fails
+    // or is cancelled after the server accepted STOR but before its final reply was read,
+    // the control connection is closed: that reply would otherwise come as the answer to
+    // the next command.
     void Upload(const std::string& LocalFile, const std::string& RemoteFile);
-    // Reads the continuation lines of the reply whose first line is given.
+    // Reads the rest of the reply whose first line is given: when that line is "ddd-", every
+    // line up to the one that begins with the same code and a space. A reply of more than
+    // 10,000 lines or 1 MiB raises FTPException "Invalid reply from server: ..." and closes
+    // the connection.
     void ReadReplyLines(const std::string& ReplyLine);
+
+    // The control connection ended because the server closed it or it failed, not because
+    // this client closed it (a refused or cancelled transfer, a reply that was no reply).
+    bool ConnectionLost() const;
 
     // --- published properties (initial values as the component is dropped on a form) ---
     std::string UserID;
@@ -114,6 +139,12 @@ private:
     void ReadContinuationLines(const std::string& ReplyLine, bool closeIsError);
     // The connection ended while a reply was awaited: close our side and raise.
     [[noreturn]] void ConnectionClosedByServer();
+    // The server's answer is not an FTP reply: close the connection and raise FTPException
+    // "Invalid reply from server: <line>".
+    [[noreturn]] void InvalidReply(const std::string& Line);
+    // Reads and reports the first line of a reply that was not asked for with Transaction
+    // (the greeting, an upload's final reply); raises for a close or a line without a code.
+    std::string ReadFirstReplyLine();
     // Runs one read of a reply. A socket error (not a cancel) leaves the conversation out of
     // step, since what is left of the reply would be taken for the next command's; the
     // connection is then closed before the error goes on.
@@ -127,6 +158,8 @@ private:
     // The upload's steps between taking the lock and its clean-up; false when a failure
     // was handled by OnFailure.
     bool Transfer(const std::string& LocalFile, const std::string& RemoteFile);
-    void AcceptDataConnection();
-    void CloseDataConnection();
+    // The data phase once STOR has been accepted; returns the final reply's first line.
+    std::string SendAndReadFinalReply(const std::string& LocalFile);
+
+    bool connectionLost_ = false;
 };

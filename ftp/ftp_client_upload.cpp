@@ -1,21 +1,11 @@
 // TFtpClient::Upload: one file over a fresh data connection, active (PORT) or passive (PASV).
 #include "ftp/ftp_client.h"
 
+#include "ftp/reply_codes.h"
 #include "ftp/reply_parsing.h"
 #include "platform/file_reader.h"
-#include "platform/socket_api.h"
 
-namespace {
-
-bool InRange(int value, int low, int high) {
-    return value >= low && value <= high;
-}
-
-platform::SocketHandle AsHandle(TSocket socket) {
-    return socket == kInvalidSocket ? platform::kNoSocket : socket;
-}
-
-} // namespace
+using namespace ftp_reply;
 
 void TFtpClient::Upload(const std::string& LocalFile, const std::string& RemoteFile) {
     try {
@@ -59,7 +49,7 @@ bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& Remot
 
     if (Passive) {
         const std::string reply = Transaction("PASV");
-        if (ReplyNumber >= 500)
+        if (ReplyNumber >= kPassiveRefusedFrom)
             return !UploadFailureHandled(reply);
         FDataConnection->Port = PassivePort(reply);
         // The address in the reply is not trusted: the data goes where the control went.
@@ -70,7 +60,7 @@ bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& Remot
         FDataConnection->Listen(true);
         const std::string reply =
             Transaction("PORT " + GetLocalAddress() + FDataConnection->GetPortString());
-        if (InRange(ReplyNumber, 301, 599))
+        if (kStepRefused.Contains(ReplyNumber))
             return !UploadFailureHandled(reply);
     }
 
@@ -82,14 +72,31 @@ bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& Remot
         StatusMessage(1, "STOR " + RemoteFile);
         reply = Transaction("STOR " + RemoteFile);
     }
-    if (InRange(ReplyNumber, 301, 599)) {
-        if (OnUnSupportedFunction && InRange(ReplyNumber, 500, 502))
+    if (kStepRefused.Contains(ReplyNumber)) {
+        if (OnUnSupportedFunction && kUnsupported.Contains(ReplyNumber))
             OnUnSupportedFunction(ctUpload);
         return !UploadFailureHandled(reply);
     }
 
+    std::string finalReply;
+    try {
+        finalReply = SendAndReadFinalReply(LocalFile);
+    } catch (...) {
+        // The server accepted STOR, so its final reply (226, 426, 451, ...) is still to come
+        // when this upload is given up; it must never be read as the next command's reply.
+        if (Connected)
+            TStreamSocket::Disconnect();
+        throw;
+    }
+    // The server may still refuse the file after the data (a full disk, for example).
+    if (kFailure.Contains(ReplyNumberOf(finalReply)))
+        return !UploadFailureHandled(finalReply);
+    return true;
+}
+
+std::string TFtpClient::SendAndReadFinalReply(const std::string& LocalFile) {
     if (!Passive)
-        AcceptDataConnection();
+        FDataConnection->TakeAcceptedConnection(FDataConnection->Accept());
 
     if (OnTransactionStart)
         OnTransactionStart(this);
@@ -102,22 +109,16 @@ bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& Remot
     if (OnTransactionStop)
         OnTransactionStop(this);
 
-    CloseDataConnection();
+    FDataConnection->CloseGracefully();
 
     // Without the final reply nobody knows whether the server kept the file.
     if (FCanceled || FTimedOut) {
         FCanceled = false;
         throw EAbortError("Socket readln aborted");
     }
-    const std::string finalReply = ReadInStep([this] { return ReadLn(); });
-    if (finalReply.empty())
-        ConnectionClosedByServer();
-    StatusMessage(1, finalReply);
+    const std::string finalReply = ReadFirstReplyLine();
     ReadReplyLines(finalReply);
-    // The server may still refuse the file after the data (a full disk, for example).
-    if (InRange(ReplyNumberOf(finalReply), 400, 599))
-        return !UploadFailureHandled(finalReply);
-    return true;
+    return finalReply;
 }
 
 bool TFtpClient::UploadFailureHandled(const std::string& ReplyLine) {
@@ -128,16 +129,4 @@ bool TFtpClient::UploadFailureHandled(const std::string& ReplyLine) {
     if (!handled)
         throw FTPException(ReplyLine);
     return true;
-}
-
-void TFtpClient::AcceptDataConnection() {
-    const TSocket listening = FDataConnection->FSocket;
-    FDataConnection->FSocket = FDataConnection->Accept();
-    platform::SocketClose(AsHandle(listening));
-}
-
-void TFtpClient::CloseDataConnection() {
-    // In stream mode the close marks the end of the file; it must be the graceful one.
-    platform::SocketSetLinger(AsHandle(FDataConnection->FSocket), false, 0);
-    FDataConnection->RequestCloseSocket();
 }

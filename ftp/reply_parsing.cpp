@@ -17,8 +17,33 @@ std::int16_t ReplyNumberOf(const std::string& Line) {
     return static_cast<std::int16_t>(number);
 }
 
-bool IsContinued(const std::string& Line) {
-    return !Line.empty() && (Line[0] == ' ' || (Line.size() >= 4 && Line[3] == '-'));
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+bool HasReplyCode(const std::string& Line) {
+    return Line.size() >= 3 && IsDigit(Line[0]) && IsDigit(Line[1]) && IsDigit(Line[2]);
+}
+
+bool StartsMultiLineReply(const std::string& Line) {
+    return HasReplyCode(Line) && Line.size() >= 4 && Line[3] == '-';
+}
+
+bool EndsMultiLineReply(const std::string& First, const std::string& Line) {
+    if (Line.size() < 4 || Line.compare(0, 3, First, 0, 3) != 0)
+        return false;
+    const char after = Line[3];
+    return after == ' ' || after == '\r' || after == '\n';
+}
+
+std::string QuotedReply(const std::string& Line) {
+    const std::size_t end = Line.find_last_not_of("\r\n");
+    const std::string text = end == std::string::npos ? std::string() : Line.substr(0, end + 1);
+    return text.substr(0, 80);
 }
 
 TCmdType CommandTypeOf(const std::string& CommandStr) {

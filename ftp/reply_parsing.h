@@ -11,9 +11,22 @@
 // none, 32767 when it does not fit 16 bits.
 std::int16_t ReplyNumberOf(const std::string& Line);
 
-// True when the reply goes on after this line: it begins with a space, or its fourth
-// character is "-".
-bool IsContinued(const std::string& Line);
+// True when the line begins with a three-digit reply code: the only way an FTP reply can
+// begin.
+bool HasReplyCode(const std::string& Line);
+
+// True when a reply that begins with this line goes on: it has a reply code followed by
+// "-".
+bool StartsMultiLineReply(const std::string& Line);
+
+// True when `Line` ends the multi-line reply that began with `First`: it begins with the
+// same three digits followed by a space (or by the line's end). Every other line between is
+// text of the reply, whatever it begins with.
+bool EndsMultiLineReply(const std::string& First, const std::string& Line);
+
+// The text an invalid reply is quoted with in an error: the line without its line end, cut
+// to 80 characters.
+std::string QuotedReply(const std::string& Line);
 
 // The command type that DoCommand reports for a command text.
 TCmdType CommandTypeOf(const std::string& CommandStr);

@@ -64,7 +64,8 @@ void ReadLines(const std::string& bytes, std::uint16_t port) {
             for (std::string line = socket.ReadLn(); !line.empty(); line = socket.ReadLn())
                 lines.push_back(line);
         } catch (const ESockError& error) {
-            FUZZ_CHECK(error.Message() == "Line too long", "ReadLn failed: " + error.Message());
+            FUZZ_CHECK(error.Kind() == SockErrorKind::LineTooLong,
+                       "ReadLn failed: " + error.Message());
             refused = true;
         }
     }

@@ -98,6 +98,7 @@ void ApplyProcedure::ApplyBtnClick() noexcept {
         std::exception_ptr failure;
         errorFlag_ = false;
         stopLogged_ = false;
+        loggedOn_ = false;
         watchdog_.Reset();
         EnterBusy();
         try {
@@ -183,7 +184,20 @@ std::exception_ptr ApplyProcedure::Explain(std::exception_ptr error) {
     }
     if (watchdog_.Expired())
         return std::make_exception_ptr(EApplyTimedOut(watchdog_.ExpiryMessage()));
+    if (loggedOn_ && ftp_.ConnectionLost()) {
+        // Whatever the step was waiting for, the host's answer never came: the run failed,
+        // and the operator is told so in the log with the usual failure summary.
+        Log(kConnectionLost, 1);
+        errorFlag_ = true;
+        return nullptr;
+    }
     return error;
+}
+
+bool ApplyProcedure::AnsweredByHost() const {
+    // A failure reply leaves the conversation in step and the connection open. A connection
+    // that is gone (lost, or closed because its answer was no FTP reply) answered nothing.
+    return ftp_.Connected;
 }
 
 void ApplyProcedure::Script(const Inputs& inputs, const std::string& updateId) {
@@ -236,6 +250,7 @@ void ApplyProcedure::Connect(const Inputs& inputs) {
     CheckStop();
     if (watchdog_.Expired())
         throw EApplyTimedOut(watchdog_.ExpiryMessage());
+    loggedOn_ = true;
 }
 
 void ApplyProcedure::SetNameFormat() {
@@ -252,7 +267,7 @@ void ApplyProcedure::PrepareSaveFile(const std::string& file, const std::string&
     try {
         ftp_.DoCommand(CheckSaveFileCommand(library, file));
     } catch (const platform::Exception&) {
-        if (RunAbandoned())
+        if (RunAbandoned() || !AnsweredByHost())
             throw;
         // Whatever the host answered, the save file is taken to be missing.
         Log(missingLine, 0);
@@ -284,10 +299,10 @@ bool ApplyProcedure::CheckLocks() {
         try {
             ftp_.DoCommand(LockCheckCommand(library, entry));
         } catch (const platform::Exception&) {
-            if (RunAbandoned())
+            if (RunAbandoned() || !AnsweredByHost())
                 throw;
-            // Whatever the error, the object counts as locked; its text means nothing to
-            // the operator, the WRKOBJLCK hint does.
+            // Whatever the host answered, the object counts as locked; its text means
+            // nothing to the operator, the WRKOBJLCK hint does.
             Log(kTheObject + entry.value + kIsLocked, 1);
             Log(kCannotProceed, 0);
             Log(kConsultReadme, 0);
@@ -318,7 +333,7 @@ void ApplyProcedure::Install(const std::string& updateId) {
     try {
         ftp_.DoCommand("rcmd " + command);
     } catch (const platform::Exception& error) {
-        if (RunAbandoned())
+        if (RunAbandoned() || !AnsweredByHost())
             throw;
         Log(kMayHaveFailed, 0);
         Log(kErrorTextReceived, 0);

@@ -79,8 +79,11 @@ private:
     // Whether an error caught by a step must end the run instead: a stop or an expired
     // bound is never to be taken for the host's answer.
     bool RunAbandoned() const;
-    // What the operator is told for an error that ended the busy part.
+    // What the operator is told for an error that ended the busy part: nothing more to
+    // report (null) when the log already says it.
     std::exception_ptr Explain(std::exception_ptr error);
+    // Whether an error that a step caught is the host's answer to its command.
+    bool AnsweredByHost() const;
     // A local file of the package: a relative name is looked for in the current
     // directory first, then beside the executable.
     std::string PackageFile(const std::string& name) const;
@@ -95,6 +98,7 @@ private:
     bool busy_ = false;
     bool errorFlag_ = false;
     bool stopLogged_ = false;
+    bool loggedOn_ = false; // the run got past the log-on
 };
 
 // The operator stopped the run.

@@ -57,6 +57,9 @@ inline constexpr char kErrorsOccurred[] =
 inline constexpr char kConnectionFailed[] =
     "Error connection attempt failed.  Check AS/400 IP address, and User ID / Password";
 
+// The control connection ended under a run, after the log-on.
+inline constexpr char kConnectionLost[] = "The connection to the AS/400 was lost.";
+
 // The operator stopped the run.
 inline constexpr char kStopped[] = "The Apply Update process was stopped by the operator.";
 

@@ -1,6 +1,7 @@
 // Apply Update: applies one software update to an AS/400 over FTP.
 #include "installer/apply_update_windows.h"
 #include "installer/version.h"
+#include "platform/broken_pipe.h"
 #include "platform/event_pump.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
+    platform::IgnoreBrokenPipe();
     // "--version" is the one option; it answers without opening a window. Every other
     // argument is ignored, and none reaches the toolkit.
     for (int i = 1; i < argc; ++i) {

@@ -16,7 +16,8 @@ void ShowErrorDialog(const std::string& text);
 void ShowErrorReport(const std::string& message);
 
 // Makes the top-level error report the destination of every error that leaves an event
-// handler (window handlers and the socket layer's timer and notification handlers).
+// handler of the windows or a timer tick. Errors of the socket layer's notification
+// handlers never get here: the socket layer drops them, as it drops a status handler's.
 void InstallErrorReport();
 
 } // namespace installer

@@ -36,6 +36,9 @@ TNameFmt::TNameFmt(QWidget* mainWindow)
     Button1->setGeometry(112, 120, 75, 25);
     Button2 = std::make_unique<QPushButton>(QStringLiteral("Cancel"), this);
     Button2->setGeometry(192, 120, 75, 25);
+    // The main window's Apply is the only default button: Enter here presses neither.
+    for (QPushButton* button : {Button1.get(), Button2.get()})
+        button->setAutoDefault(false);
 
     FormatGrp = std::make_unique<QGroupBox>(QStringLiteral(" Set the FTP NAMEFMT option "), this);
     FormatGrp->setGeometry(0, 0, 277, 113);

@@ -36,6 +36,10 @@ TReadme::TReadme(QWidget* mainWindow)
     Button1->setGeometry(191, 10, 75, 25);
     Button2 = std::make_unique<QPushButton>(QStringLiteral("Cancel"), Panel1.get());
     Button2->setGeometry(277, 10, 75, 25);
+    // The main window's Apply is the only default button: Enter (in the memo, say) must not
+    // acknowledge a readme that was never read.
+    for (QPushButton* button : {Button1.get(), Button2.get()})
+        button->setAutoDefault(false);
     QWidget::setTabOrder(Button1.get(), Button2.get());
 
     connect(Button1.get(), &QPushButton::clicked, this,

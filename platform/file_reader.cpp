@@ -10,8 +10,10 @@
 namespace platform {
 
 FileReader::FileReader(const std::string& fileName) : name_(fileName) {
+    // Opened without blocking: a FIFO without a writer (or a device) would otherwise hold
+    // the program in the open call before the check below could refuse it.
     if (fileName.find('\0') == std::string::npos)
-        fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+        fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat info {};
     if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))) {
         ::close(fd_);
@@ -37,6 +39,15 @@ std::size_t FileReader::Read(void* buffer, std::size_t length) {
         if (errno != EINTR)
             throw Exception(FormatMessage("Read error on file %s", name_));
     }
+}
+
+std::string ReadWholeFile(const std::string& fileName) {
+    FileReader file(fileName);
+    std::string bytes;
+    char block[65536];
+    while (const std::size_t count = file.Read(block, sizeof block))
+        bytes.append(block, count);
+    return bytes;
 }
 
 } // namespace platform

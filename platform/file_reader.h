@@ -1,4 +1,6 @@
-// A file opened for reading in blocks. Opening fails with EFOpenError ("Cannot open file %s").
+// A file opened for reading in blocks. Only a regular file is opened, and opening never
+// blocks: anything else (a directory, a FIFO, a device) fails at once, as a missing file
+// does, with EFOpenError ("Cannot open file %s").
 #pragma once
 
 #include <cstddef>
@@ -27,5 +29,8 @@ private:
     std::int64_t position_ = 0;
     std::string name_;
 };
+
+// The whole contents of a regular file, opened as FileReader opens it.
+std::string ReadWholeFile(const std::string& fileName);
 
 } // namespace platform

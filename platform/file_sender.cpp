@@ -1,5 +1,6 @@
 #include "platform/file_sender.h"
 
+#include "platform/broken_pipe.h"
 #include "platform/event_pump.h"
 #include "platform/exception.h"
 #include "platform/socket_notifier_hooks.h"
@@ -8,9 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <ctime>
-#include <pthread.h>
 #include <sys/sendfile.h>
 
 namespace platform {
@@ -18,19 +16,6 @@ namespace {
 
 // One call never sends more than an int can count.
 constexpr std::size_t kLargestSend = std::size_t{1} << 30;
-
-sigset_t PipeSignal() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGPIPE);
-    return set;
-}
-
-bool SigpipePending() {
-    sigset_t pending;
-    sigemptyset(&pending);
-    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-}
 
 // Errors by which the system says that this file cannot go to this socket by the zero-copy
 // call at all; the same bytes can still be read and sent.
@@ -42,34 +27,10 @@ bool Refused(int error) {
 } // namespace
 
 FileSender::FileSender(FileReader& file, char* staging, std::size_t stagingSize, Path path)
-    : file_(file), staging_(staging), stagingSize_(stagingSize), zeroCopy_(path == Path::ZeroCopy) {
-    if (!zeroCopy_)
-        return; // the staged path sends with MSG_NOSIGNAL
-    // sendfile has no MSG_NOSIGNAL: a peer that reset the connection would end the program
-    // with SIGPIPE. Held back for this thread while the file goes out, and dropped after.
-    const sigset_t pipe = PipeSignal();
-    sigset_t previous;
-    sigemptyset(&previous);
-    if (pthread_sigmask(SIG_BLOCK, &pipe, &previous) != 0) {
-        zeroCopy_ = false; // unprotected, the zero-copy call is not safe to make
-        return;
-    }
-    watchesSigpipe_ = true;
-    unblocksSigpipe_ = sigismember(&previous, SIGPIPE) != 1;
-    sigpipeWasPending_ = SigpipePending();
-}
-
-FileSender::~FileSender() {
-    if (!watchesSigpipe_)
-        return;
-    const sigset_t pipe = PipeSignal();
-    if (!sigpipeWasPending_ && SigpipePending()) {
-        const timespec noWait{};
-        sigtimedwait(&pipe, nullptr, &noWait);
-    }
-    if (unblocksSigpipe_)
-        pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
-}
+    : file_(file), staging_(staging), stagingSize_(stagingSize),
+      // The zero-copy call cannot be told not to raise the broken-pipe signal, so it is used
+      // only where the program ignores that signal; the staged path sends with MSG_NOSIGNAL.
+      zeroCopy_(path == Path::ZeroCopy && BrokenPipeIgnored()) {}
 
 int FileSender::Send(SocketHandle socket, std::size_t length) {
     if (length == 0)

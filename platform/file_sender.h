@@ -20,11 +20,11 @@ public:
     };
 
     // `staging` (`stagingSize` bytes, owned by the caller) holds the block being sent when the
-    // zero-copy call is refused. While the sender lives, a connection that the peer has broken
-    // shows only as a failed send: the calling thread's SIGPIPE is held back and dropped.
+    // zero-copy call is refused. The zero-copy call is used only while the program ignores the
+    // broken-pipe signal (IgnoreBrokenPipe), so that a connection the peer has broken shows
+    // only as a failed send.
     FileSender(FileReader& file, char* staging, std::size_t stagingSize,
                Path path = Path::ZeroCopy);
-    ~FileSender();
     FileSender(const FileSender&) = delete;
     FileSender& operator=(const FileSender&) = delete;
 
@@ -49,9 +49,6 @@ private:
     std::size_t stagedBegin_ = 0; // unsent bytes of the staged block: [begin, end)
     std::size_t stagedEnd_ = 0;
     bool zeroCopy_;
-    bool watchesSigpipe_ = false;    // SIGPIPE is held back while this sender lives
-    bool unblocksSigpipe_ = false;   // it was not held back before
-    bool sigpipeWasPending_ = false; // one that was pending before is not ours to drop
 };
 
 // Blocks in the event dispatcher until `socket` has room for more bytes, an event has been

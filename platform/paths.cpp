@@ -1,12 +1,11 @@
 #include "platform/paths.h"
 
 #include "platform/exception.h"
+#include "platform/file_reader.h"
 
 #include <QStandardPaths>
 #include <QString>
 
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -57,13 +56,11 @@ bool FileExists(const std::string& path) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in || !FileExists(path))
-        throw EFOpenError(path);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad())
-        throw EFOpenError(path);
-    return bytes;
+    try {
+        return ReadWholeFile(path);
+    } catch (const Exception&) {
+        throw EFOpenError(path); // a read error too: the file cannot be read
+    }
 }
 
 std::string SettingsDirectory() {

@@ -1,6 +1,7 @@
 #include "platform/profile_file.h"
 
 #include "platform/exception.h"
+#include "platform/file_reader.h"
 #include "platform/paths.h"
 
 #include <QDir>
@@ -148,17 +149,12 @@ std::optional<std::string> ReadBytes(const std::string& path, bool& readable) {
     readable = true;
     if (!FileExists(path))
         return std::nullopt;
-    QFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::ReadOnly)) {
-        readable = false;
+    try {
+        return ReadWholeFile(path);
+    } catch (const Exception&) {
+        readable = false; // also a FIFO or a device: never waited on
         return std::nullopt;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        readable = false;
-        return std::nullopt;
-    }
-    return bytes.toStdString();
 }
 
 bool BreaksLines(const std::string& text) {

@@ -16,22 +16,46 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
 class HostLookup;
 }
 
+// What went wrong, for code that must tell failures apart. The message of the error stays
+// the text the operator sees; code tests the kind, never the text.
+enum class SockErrorKind {
+    SocketCall,       // a socket call failed: "10054:Connection reset by peer", ...
+    StartupFailed,    // the object could not get a socket
+    LookupFailed,     // the host name did not resolve
+    NullAddress,      // no address to connect to
+    AlreadyConnected, // Connect while connected
+    Refused,          // the host refused the connection
+    ConnectFailed,    // the connection could not be made for another reason
+    TimedOut,         // a time-out ended the wait
+    Canceled,         // a cancel request (or, for a transfer, a time-out) ended the wait
+    ConnectionClosed, // the peer closed the connection while an answer was awaited
+    LineTooLong,      // a line does not fit the receive buffer
+    DataConnection,   // the data connection could not be accepted
+};
+
 // Socket failures, time-outs and cancellations of connection set-up.
 class ESockError : public platform::Exception {
 public:
-    using platform::Exception::Exception;
+    explicit ESockError(std::string message, SockErrorKind kind = SockErrorKind::SocketCall)
+        : platform::Exception(std::move(message)), kind_(kind) {}
+    SockErrorKind Kind() const noexcept { return kind_; }
+
+private:
+    SockErrorKind kind_;
 };
 
 // A transfer ended by a cancel request or a time-out.
 class EAbortError : public ESockError {
 public:
-    using ESockError::ESockError;
+    explicit EAbortError(std::string message, SockErrorKind kind = SockErrorKind::Canceled)
+        : ESockError(std::move(message), kind) {}
 };
 
 using THandlerEvent = std::function<void(bool& Handled)>;
@@ -74,6 +98,9 @@ public:
     virtual void Abort();
 
     // --- connection ---
+    // The last connection was closed because the peer closed or reset it (its close
+    // notification), not by this object. Cleared by Connect.
+    bool ClosedByPeer() const { return FPeerClosed; }
     void CheckConnection();
     void Cancel();
     void RequestCloseSocket();
@@ -97,6 +124,12 @@ public:
 
     // --- data connection listener ---
     void Listen(bool SyncAccept);
+    // Makes the connection that Accept returned this object's socket and closes the
+    // listening one.
+    void TakeAcceptedConnection(TSocket Accepted);
+    // Closes the connection gracefully (a FIN, never a reset), whatever linger option the
+    // socket had: in a stream-mode FTP transfer the close is what marks the end of the file.
+    void CloseGracefully();
     std::string GetLocalAddress();
     std::string GetPortString();
 
@@ -155,6 +188,7 @@ protected:
 
     bool FShuttingDown = false;
     bool FLastEventOk = false;
+    int FLastEventError = 0; // the error code of the last notification (0: none)
     bool FAsyncDone = false;
     std::array<char, kBufferSize + 1> FBuffer{};
     platform::SocketAddressV4 FSockAddr;
@@ -166,4 +200,5 @@ protected:
 private:
     bool FCountedUser = false; // this instance is counted in WinsockUsers
     bool FConnectDone = false; // the connect notification of the current attempt came
+    bool FPeerClosed = false;  // the close notification closed the connection
 };

@@ -100,13 +100,13 @@ void TStreamSocket::InitWinsock() {
         if (FSocket == kInvalidSocket) {
             std::string msg;
             CheckSocketError(platform::kWsaEWouldBlock, msg);
-            throw ESockError("no socket");
+            throw ESockError("no socket", SockErrorKind::StartupFailed);
         }
     } catch (...) {
         FCountedUser = false;
         if (--gWinsockUsers == 0)
             platform::SocketCleanup();
-        throw ESockError("Initializaton of windows sockets failed");
+        throw ESockError("Initializaton of windows sockets failed", SockErrorKind::StartupFailed);
     }
 }
 
@@ -151,11 +151,11 @@ void TStreamSocket::ResolveRemoteHost() {
     if (FTimedOut || FCanceled)
         FLookup->Cancel(); // its late completion must not touch the flags of a later wait
     if (FTimedOut)
-        throw ESockError("Host Lookup Timed Out");
+        throw ESockError("Host Lookup Timed Out", SockErrorKind::TimedOut);
     if (FCanceled)
-        throw ESockError("Host Lookup Canceled");
+        throw ESockError("Host Lookup Canceled", SockErrorKind::Canceled);
     if (!FLastEventOk)
-        throw ESockError("Host Lookup Failed");
+        throw ESockError("Host Lookup Failed", SockErrorKind::LookupFailed);
     std::memcpy(&FSockAddr.address, FHostEntBuf->data(), 4);
     if (OnHostResolved)
         OnHostResolved(this);
@@ -165,24 +165,25 @@ void TStreamSocket::Connect() {
     StatusMessage(8, "Connecting");
     FCanceled = false;
     if (Connected)
-        throw ESockError("Already connected");
+        throw ESockError("Already connected", SockErrorKind::AlreadyConnected);
+    FPeerClosed = false;
 
     for (int retries = 0;; ++retries) {
         try {
             ResolveRemoteHost();
         } catch (const ESockError& e) {
-            if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled")
+            if (e.Kind() != SockErrorKind::LookupFailed)
                 throw;
             // A failed lookup is handled below like any unresolved host.
         }
         if (FSockAddr.address != 0)
             break;
         if (retries > 0 || !OnInvalidHost)
-            throw ESockError("Null Remote Address");
+            throw ESockError("Null Remote Address", SockErrorKind::NullAddress);
         bool Handled = false;
         OnInvalidHost(Handled);
         if (!Handled)
-            throw ESockError("Null Remote Address");
+            throw ESockError("Null Remote Address", SockErrorKind::NullAddress);
     }
 
     FSockAddr.port = static_cast<std::uint16_t>((Proxy.empty() ? Port : ProxyPort) & 0xFFFF);
@@ -205,10 +206,12 @@ void TStreamSocket::Connect() {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (FTimedOut)
-        throw ESockError("Connection Timed out");
+        throw ESockError("Connection Timed out", SockErrorKind::TimedOut);
     if (FCanceled)
-        throw ESockError("Connection Canceled");
-    throw ESockError("Connection Failed");
+        throw ESockError("Connection Canceled", SockErrorKind::Canceled);
+    throw ESockError("Connection Failed", FLastEventError == platform::kWsaEConnectionRefused
+                                              ? SockErrorKind::Refused
+                                              : SockErrorKind::ConnectFailed);
 }
 
 void TStreamSocket::Disconnect() {
@@ -292,7 +295,8 @@ void TStreamSocket::TimerFired(TObject* /*Sender*/) {
 void TStreamSocket::HandleSocketMessage(TMessage& Msg) {
     // Runs as an event of the dispatcher: nothing may leave it.
     try {
-        FLastEventOk = platform::SelectError(Msg.LParam) == 0;
+        FLastEventError = platform::SelectError(Msg.LParam);
+        FLastEventOk = FLastEventError == 0;
         const int event = platform::SelectEvent(Msg.LParam);
         if (Msg.Msg == kSocketMessage) {
             switch (event) {
@@ -318,8 +322,10 @@ void TStreamSocket::HandleSocketMessage(TMessage& Msg) {
                 break;
             case platform::kFdClose:
                 // While data waits the close is not acted on: the reader gets the data first.
-                if (!DataAvailable())
+                if (!DataAvailable()) {
+                    FPeerClosed = Connected;
                     RequestCloseSocket();
+                }
                 break;
             default:
                 break;

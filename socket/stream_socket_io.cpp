@@ -130,6 +130,11 @@ std::string TStreamSocket::Read(std::uint16_t Value) {
 
 std::string TStreamSocket::ReadLn() {
     StatusMessage(8, "ReadLn");
+    // A cancel that came before the wait began ends it as one that comes during it.
+    if (FCanceled) {
+        FCanceled = false;
+        throw EAbortError("Socket readln aborted");
+    }
     TimerOn();
     TimerGuard guard(*this);
     std::string result;
@@ -140,7 +145,7 @@ std::string TStreamSocket::ReadLn() {
         // FBuffer mirrors the line from its start; a line that does not fit is refused
         // rather than peeked beyond the buffer.
         if (taken >= kBufferSize)
-            throw ESockError("Line too long");
+            throw ESockError("Line too long", SockErrorKind::LineTooLong);
         const int peeked = platform::SocketRecv(Handle(), FBuffer.data() + taken,
                                                 static_cast<int>(kBufferSize - taken), true);
         if (peeked == 0)

@@ -45,9 +45,9 @@ TSocket TStreamSocket::Accept() {
     while (!FAsyncDone && !FCanceled)
         PumpAndWait();
     if (FCanceled)
-        throw ESockError("Accepting Canceled");
+        throw ESockError("Accepting Canceled", SockErrorKind::Canceled);
     if (!FLastEventOk)
-        throw ESockError("Error creating Data Connection");
+        throw ESockError("Error creating Data Connection", SockErrorKind::DataConnection);
     platform::SocketAddressV4 peer;
     const platform::SocketHandle accepted = platform::SocketAccept(Handle(), &peer);
     if (accepted == platform::kNoSocket || accepted >= kInvalidSocket) {
@@ -55,7 +55,7 @@ TSocket TStreamSocket::Accept() {
         // connection, not a handle of 65535 that every later call would trip over.
         if (accepted != platform::kNoSocket)
             platform::SocketClose(accepted);
-        throw ESockError("Error creating Data Connection");
+        throw ESockError("Error creating Data Connection", SockErrorKind::DataConnection);
     }
     platform::AsyncSelect(accepted, FSockWindow.get(), kSocketMessage, kSocketEvents);
     FSockAddr = peer;
@@ -66,4 +66,17 @@ TSocket TStreamSocket::Accept() {
         throw EAbortError("Socket send aborted");
     }
     return static_cast<TSocket>(accepted);
+}
+
+void TStreamSocket::TakeAcceptedConnection(TSocket Accepted) {
+    const platform::SocketHandle listening = Handle();
+    FSocket = Accepted;
+    if (listening != platform::kNoSocket)
+        platform::SocketClose(listening);
+}
+
+void TStreamSocket::CloseGracefully() {
+    if (Handle() != platform::kNoSocket)
+        platform::SocketSetLinger(Handle(), false, 0);
+    RequestCloseSocket();
 }

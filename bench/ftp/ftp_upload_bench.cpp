@@ -17,6 +17,7 @@
 #include "bench_processes.h"
 #include "discarding_server.h"
 #include "ftp/ftp_client.h"
+#include "platform/broken_pipe.h"
 #include "platform/event_pump.h"
 #include "vsftpd_server.h"
 
@@ -209,6 +210,7 @@ void WriteFile(const std::filesystem::path& path, std::size_t bytes) {
 int Benchmark(const std::vector<std::string>& args);
 
 int main(int argc, char** argv) {
+    platform::IgnoreBrokenPipe();
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
         return Benchmark(args);

@@ -27,13 +27,28 @@ TEST(ReplyNumber, TakesAtMostTenLeadingDigitsAndSaturates) {
     EXPECT_EQ(ReplyNumberOf("99999999999999999999"), 32767);
 }
 
-TEST(ReplyContinuation, SpaceFirstOrDashFourthContinues) {
-    EXPECT_TRUE(IsContinued("220-Welcome\r\n"));
-    EXPECT_TRUE(IsContinued(" no number at all\r\n"));
-    EXPECT_TRUE(IsContinued("abc-"));
-    EXPECT_FALSE(IsContinued("220 Ready\r\n"));
-    EXPECT_FALSE(IsContinued("22-"));
-    EXPECT_FALSE(IsContinued(""));
+TEST(ReplyShape, OnlyAThreeDigitCodeBeginsAReplyAndOnlyTheSameCodeAndASpaceEndsIt) {
+    EXPECT_TRUE(HasReplyCode("220 Ready\r\n"));
+    EXPECT_TRUE(HasReplyCode("123"));
+    EXPECT_FALSE(HasReplyCode(" 220 no code first\r\n"));
+    EXPECT_FALSE(HasReplyCode("22 short\r\n"));
+    EXPECT_FALSE(HasReplyCode("abc-"));
+    EXPECT_FALSE(HasReplyCode(""));
+
+    EXPECT_TRUE(StartsMultiLineReply("220-Welcome\r\n"));
+    EXPECT_FALSE(StartsMultiLineReply("220 Ready\r\n"));
+    EXPECT_FALSE(StartsMultiLineReply("abc-"));
+
+    const std::string first = "250-start\r\n";
+    EXPECT_TRUE(EndsMultiLineReply(first, "250 done\r\n"));
+    EXPECT_TRUE(EndsMultiLineReply(first, "250\r\n"));
+    EXPECT_FALSE(EndsMultiLineReply(first, "250-more\r\n"));
+    EXPECT_FALSE(EndsMultiLineReply(first, "CPF9801 Object not found.\r\n"));
+    EXPECT_FALSE(EndsMultiLineReply(first, "550 another code\r\n"));
+    EXPECT_FALSE(EndsMultiLineReply(first, " 250 indented\r\n"));
+
+    EXPECT_EQ(QuotedReply("garbage\r\n"), "garbage");
+    EXPECT_EQ(QuotedReply(std::string(100, 'x') + "\r\n"), std::string(80, 'x'));
 }
 
 TEST(CommandType, FirstWordDecidesAndOnlyExactPwdIsCurrentDir) {

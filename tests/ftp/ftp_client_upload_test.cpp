@@ -48,6 +48,16 @@ protected:
         EXPECT_TRUE(ftp.Connected);
     }
 
+    // An upload given up after the server accepted STOR: the server's final reply is still
+    // to come, so the control connection is closed rather than left to hand that reply to
+    // the next command.
+    void ExpectClosedWithNothingLeftBehind() {
+        EXPECT_EQ(ftp.FDataConnection, nullptr);
+        EXPECT_TRUE(TransferLockIsFree());
+        EXPECT_FALSE(ftp.Connected);
+        EXPECT_FALSE(ftp.ConnectionLost());
+    }
+
     test_support::TemporaryDirectory directory;
     const std::string content = "save file bytes\r\n\0with a NUL" + std::string(70000, 'x');
 };
@@ -366,15 +376,15 @@ TEST_F(ScriptedUpload, CancelBeforeSendingRaisesInsteadOfReportingSuccess) {
         .Send("227 (127,0,0,1,{H},{L})\r\n")
         .AcceptPassive()
         .Reply("150 go\r\n")
-        .Reply("200 still here\r\n");
+        .Send("226 stored, but empty\r\n")
+        .AwaitClientClose();
     const auto file = WriteFile("a.svf", content);
     ftp.Passive = true;
     StartAndLogOn();
     ftp.OnTransactionStart = [&](TObject*) { ftp.Cancel(); };
     EXPECT_EQ(MessageOf<EAbortError>([&] { ftp.Upload(file, "A.SVF"); }), "Socket send aborted");
     EXPECT_EQ(std::count(events.begin(), events.end(), "Success:9"), 0);
-    ExpectNothingLeftBehind();
-    ftp.DoCommand("NOOP");
+    ExpectClosedWithNothingLeftBehind();
     FinishPeer();
 }
 
@@ -386,7 +396,7 @@ TEST_F(ScriptedUpload, TimeOutWhileAwaitingStorReplyRaisesInsteadOfReportingSucc
         .Expect()
         .AwaitSignal() // the client's time-out has fired while it waits for this reply
         .Send("150 go\r\n")
-        .Reply("200 still here\r\n");
+        .AwaitClientClose();
     const auto file = WriteFile("a.svf", content);
     ftp.Passive = true;
     StartAndLogOn();
@@ -401,8 +411,7 @@ TEST_F(ScriptedUpload, TimeOutWhileAwaitingStorReplyRaisesInsteadOfReportingSucc
     ftp.TimeOut = 1000; // only the STOR reply, held back by the peer, outlasts it
     EXPECT_EQ(MessageOf<EAbortError>([&] { ftp.Upload(file, "A.SVF"); }), "Socket send aborted");
     ftp.TimeOut = 0;
-    ExpectNothingLeftBehind();
-    ftp.DoCommand("NOOP");
+    ExpectClosedWithNothingLeftBehind();
     FinishPeer();
 }
 

@@ -248,17 +248,64 @@ TEST_F(HostileClient, NulAndHighBytesInRepliesArriveUnchanged) {
     EXPECT_TRUE(peer.Finish()) << peer.Error();
 }
 
-TEST_F(HostileClient, ReplyWithoutLeadingDigitsHasNumberZero) {
-    // A line that does not begin with digits has no reply number; the reply rule counts
-    // that as no failure. It is recorded here so that a change is a decision, not an
-    // accident.
-    ScriptLogOn().Reply(Bytes("\0"
-                              "550 hidden\r\n"));
+TEST_F(HostileClient, ReplyWithoutACodeIsAnInvalidReplyAndNothingAfterItIsRead) {
+    // Such a line used to give reply number 0, which the reply rule counts as success.
+    ScriptLogOn()
+        .Reply(Bytes("\0"
+                     "550 hidden\r\n"))
+        .AwaitClientClose();
     StartAndLogOn();
-    ftp.DoCommand("rcmd x");
-    EXPECT_EQ(ftp.ReplyNumber, 0);
+    EXPECT_EQ(MessageOf<FTPException>([&] { ftp.DoCommand("rcmd x"); }),
+              Bytes("Invalid reply from server: \0"
+                    "550 hidden"));
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_EQ(MessageOf<platform::Exception>([&] { ftp.DoCommand("NOOP"); }), "Not Connected");
     EXPECT_TRUE(peer.Finish()) << peer.Error();
 }
+
+TEST_F(HostileClient, TextLinesInsideAMultiLineReplyNeverEndItEarly) {
+    // Host message texts between the first and the last line; under the older rule the
+    // reply ended at the first of them and every later reply was one command late.
+    ScriptLogOn()
+        .Expect()
+        .SendSplit({"550-Errors occurred:\r\n"
+                    "CPF9801 Object W_CHKLCK in library KDXSUPPT not found.\r\n",
+                    " indented 200 text\r\n"
+                    "200 another code is text too\r\n"
+                    "550 Errors occurred on command.\r\n"},
+                   100ms)
+        .Reply("200 NOOP ok\r\n");
+    StartAndLogOn();
+    EXPECT_EQ(MessageOf<FTPException>([&] { ftp.DoCommand("rcmd x"); }),
+              "550-Errors occurred:\r\n");
+    ftp.DoCommand("NOOP");
+    EXPECT_EQ(ftp.TransactionReply, "200 NOOP ok\r\n");
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+struct Flood {
+    int lines;
+    std::size_t lineLength;
+};
+
+class HostileFlood : public HostileClient, public testing::WithParamInterface<Flood> {};
+
+TEST_P(HostileFlood, MultiLineReplyBeyondTheBoundIsAnInvalidReply) {
+    std::string reply = "250-start\r\n";
+    for (int i = 2; i < GetParam().lines; ++i)
+        reply += "250-" + std::string(GetParam().lineLength - 6, 'x') + "\r\n";
+    reply += "250 done\r\n";
+    ScriptLogOn().Reply(reply).AwaitClientClose();
+    StartAndLogOn();
+    EXPECT_EQ(MessageOf<FTPException>([&] { ftp.DoCommand("rcmd x"); }),
+              "Invalid reply from server: 250-start");
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+}
+
+// One line more than 10,000; and more than 1 MiB in 200 lines.
+INSTANTIATE_TEST_SUITE_P(LinesAndBytes, HostileFlood,
+                         testing::Values(Flood{10001, 12}, Flood{200, 6000}));
 
 TEST_F(HostileClient, ReplySentOneByteEvery50MillisecondsIsReadAsOneLine) {
     peer.SendByteByByte("220-slow\r\n220 server\r\n", 50ms)

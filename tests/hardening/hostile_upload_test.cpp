@@ -89,6 +89,9 @@ TEST_F(HostileUpload, ActiveDataConnectionResetPartWayFailsTheUpload) {
     EXPECT_FALSE(outcome.empty());
     ExpectNoSuccess();
     ExpectNoUploadLeftBehind();
+    // The server's 426 after the reset is on its way; it must never become the reply of a
+    // later command, so the control connection was closed.
+    EXPECT_FALSE(ftp.Connected);
 }
 
 TEST_F(HostileUpload, PassiveDataConnectionClosedPartWayFailsTheUpload) {
@@ -125,6 +128,9 @@ TEST_F(HostileUpload, PassiveDataConnectionResetPartWayFailsTheUpload) {
     EXPECT_NE(outcome, "success");
     ExpectNoSuccess();
     ExpectNoUploadLeftBehind();
+    // The server's 426 after the reset is on its way; it must never become the reply of a
+    // later command, so the control connection was closed.
+    EXPECT_FALSE(ftp.Connected);
 }
 
 TEST_F(HostileUpload, DataConnectionClosedAfterAllDataButRefusedIsNoSuccess) {
@@ -188,7 +194,8 @@ TEST_F(HostileUpload, Stor150Then425WithoutConnectingBackEndsOnlyByACancel) {
     ExpectNoSuccess();
     ExpectNoUploadLeftBehind();
     EXPECT_FALSE(peer.DataConnectionMade());
-    EXPECT_TRUE(ftp.Connected);
+    // The 425 waits unread: the connection is closed so that no later command takes it.
+    EXPECT_FALSE(ftp.Connected);
 }
 
 // --- PASV replies ---

@@ -18,15 +18,30 @@ namespace {
 
 const std::string kSuccess = "Update MYUPD successfully applied.";
 
-TEST_F(InstallerRun, CloseWhileTheInstallCommandsReplyIsAwaitedIsReportedAsAFailedInstall) {
-    StartHost({"--close-on", "zlclupd"});
+// The host closes the connection while the run awaits its answer to a command whose
+// failure the run reads as the host's verdict (missing save file, locked object, failed
+// install). A connection that is gone said nothing of the kind.
+class LostConnection : public InstallerRun, public testing::WithParamInterface<const char*> {
+protected:
+    bool LoggedPart(const std::string& part) const {
+        return std::any_of(ui.log.begin(), ui.log.end(), [&](const std::string& line) {
+            return line.find(part) != std::string::npos;
+        });
+    }
+};
+
+TEST_P(LostConnection, IsReportedAsALostConnectionNeverAsTheHostsAnswer) {
+    StartHost({"--close-on", GetParam()});
     StandardDescriptor();
     Apply();
-    EXPECT_FALSE(Logged(kSuccess));
-    EXPECT_TRUE(Logged(installer::kMayHaveFailed));
-    EXPECT_TRUE(Logged(installer::kErrorTextReceived));
-    EXPECT_TRUE(Logged("Connection closed by server"));
-    EXPECT_TRUE(Logged("Update MYUPD was not successfully applied, please"));
+    // After the loss, the log holds nothing but the failure summary.
+    const auto lost = std::find(ui.log.begin(), ui.log.end(), installer::kConnectionLost);
+    ASSERT_NE(lost, ui.log.end());
+    EXPECT_EQ(std::vector<std::string>(lost + 1, ui.log.end()),
+              (std::vector<std::string>{" ", "Update MYUPD was not successfully applied, please",
+                                        installer::kCheckPreviousMessages}));
+    for (const char* answer : {installer::kIsLocked, installer::kMayHaveFailed})
+        EXPECT_FALSE(LoggedPart(answer)) << answer;
     EXPECT_EQ(ui.errorDialogs, (std::vector<std::string>{installer::kErrorsOccurred}));
     EXPECT_TRUE(reports.empty()) << reports.front();
     EXPECT_FALSE(ftp->Connected);
@@ -34,6 +49,19 @@ TEST_F(InstallerRun, CloseWhileTheInstallCommandsReplyIsAwaitedIsReportedAsAFail
     const auto commands = HostCommands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "QUIT"), 0);
     EXPECT_NE(ReadFile(settings_ / "KDXInst.Ini").find("User=QSECOFR"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryAnsweredStep, LostConnection,
+                         testing::Values("chkobj", "crtsavf", "clrsavf", "rstobj", "w_chklck",
+                                         "zlclupd"));
+
+TEST_F(InstallerRun, InstallAnsweredWithoutAReplyCodeIsNoSuccess) {
+    StartHost({"--reply-to", "zlclupd", "Update installed."});
+    StandardDescriptor();
+    Apply();
+    EXPECT_FALSE(Logged(kSuccess));
+    EXPECT_EQ(reports, (std::vector<std::string>{"Invalid reply from server: Update installed."}));
+    EXPECT_FALSE(ftp->Connected);
 }
 
 TEST_F(InstallerRun, GreetingThenSilenceEndsAtTheConnectionBound) {

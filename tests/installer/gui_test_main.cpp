@@ -1,6 +1,7 @@
 // Test entry point for the windows: a widget application on the offscreen platform, set up
 // as the installer sets itself up (title, top-level error report).
 #include "installer/apply_update_windows.h"
+#include "platform/broken_pipe.h"
 #include "platform/event_pump.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+    platform::IgnoreBrokenPipe();
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::ChooseEventDispatcher();

@@ -1,10 +1,13 @@
 #include "platform/exception.h"
+#include "platform/file_reader.h"
 #include "platform/paths.h"
+#include "platform/profile_file.h"
 #include "tests/platform/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -49,15 +52,24 @@ TEST(ReadFileBytesTest, ReturnsEveryByteOrRaisesTheOpenError) {
     WriteFile(dir / "empty", "");
     EXPECT_EQ(platform::ReadFileBytes(dir / "empty"), "");
 
+    // Only regular files, and never a wait: a FIFO without a writer would block an open
+    // for ever, a device would never end.
     std::filesystem::create_directory(dir / "sub");
-    for (const std::string& path : {dir / "missing", dir / "sub"}) {
-        try {
-            platform::ReadFileBytes(path);
-            ADD_FAILURE() << "no error for " << path;
-        } catch (const platform::EFOpenError& e) {
-            EXPECT_EQ(e.Message(), "Cannot open file " + path);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    for (const std::string& path :
+         {dir / "missing", dir / "sub", dir / "fifo", std::string("/dev/zero")}) {
+        for (const auto& read : {platform::ReadFileBytes, platform::ReadWholeFile}) {
+            try {
+                read(path);
+                ADD_FAILURE() << "no error for " << path;
+            } catch (const platform::EFOpenError& e) {
+                EXPECT_EQ(e.Message(), "Cannot open file " + path);
+            }
         }
     }
+    // A descriptor that is a FIFO reads as a missing one.
+    EXPECT_EQ(platform::ProfileFile(dir / "fifo").ReadString("Defaults", "Update", "*NONE"),
+              "*NONE");
 }
 
 TEST(SettingsDirectoryTest, SettableAndRestorable) {

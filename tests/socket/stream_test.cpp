@@ -102,6 +102,23 @@ TEST(StreamLines, TimeOutEndsReadLnWithReadlnAborted) {
     conn.sock.Disconnect();
 }
 
+TEST(StreamLines, PendingCancelEndsReadLnEvenWhenThePeerHasClosed) {
+    // Had ReadLn returned the peer's close instead, the cancel would have stayed pending
+    // and ended some later, unrelated operation.
+    Peer peer([](int) {});
+    Connection conn(peer);
+    ASSERT_TRUE(PumpUntil([&] { return peer.Finished(); }));
+    conn.sock.Cancel();
+    try {
+        conn.sock.ReadLn();
+        FAIL() << "no exception";
+    } catch (const EAbortError& e) {
+        EXPECT_EQ(e.Message(), "Socket readln aborted");
+    }
+    EXPECT_FALSE(conn.sock.FCanceled);
+    EXPECT_EQ(conn.sock.ReadLn(), "");
+}
+
 TEST(StreamLines, LineLongerThanTheBufferFails) {
     Peer peer([](int c) {
         SendAll(c, std::string(70000, 'x'));
