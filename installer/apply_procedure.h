@@ -6,6 +6,7 @@
 #pragma once
 
 #include "installer/apply_commands.h"
+#include "installer/apply_result.h"
 #include "installer/apply_watchdog.h"
 #include "platform/exception.h"
 
@@ -51,6 +52,15 @@ public:
     // The longest that connecting, a stalled data connection and logging off may take.
     int WaitBoundMs = kWaitBoundMs;
 
+    // Whether a run ends by remembering the address and user in KDXInst.Ini, for the next
+    // time the window opens. A run without a window (the command line) has nothing to
+    // remember them for and leaves the file alone.
+    bool RememberSettingsAtEnd = true;
+
+    // How the last run ended; reset when a press starts a run. A press that is ignored (a
+    // run still winding up) leaves it as it was.
+    const ApplyResult& Result() const { return result_; }
+
 private:
     struct Inputs {
         std::string ipAddress;
@@ -60,6 +70,10 @@ private:
     };
 
     bool Validate(Inputs& inputs);
+    // Shows why the input cannot be used, and keeps it as the run's result.
+    void Refuse(const std::string& message);
+    // What the script achieved, once it has ended (before logging off).
+    void RecordOutcome(std::exception_ptr failure);
     bool PassReadmeGate();
     void EnterBusy();
     void LeaveBusy();
@@ -95,6 +109,8 @@ private:
     bool busy_ = false;
     bool errorFlag_ = false;
     bool stopLogged_ = false;
+    ApplyStep step_ = ApplyStep::None; // the step the script is in
+    ApplyResult result_;
 };
 
 // The operator stopped the run.
