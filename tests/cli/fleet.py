@@ -103,15 +103,29 @@ class Fleet:
         inventory.write_text(json.dumps({"ibmi": {"hosts": hosts}}, indent=2))
         return inventory
 
-    def run_playbook(self, cli, *extra, order=None, limit_s=600):
-        """Runs the playbook over every host; returns the finished process (text output)."""
+    def run_playbook(self, cli, *extra, order=None, limit_s=600, watch=None):
+        """Runs the playbook over every host; returns the finished process (text output).
+        `watch`, when given, is told the playbook's process id as it starts and stopped
+        when it ends."""
         command = ["ansible-playbook", "-i", str(self.write_inventory(order)),
                    "-e", "@" + str(self.vault),
                    "--vault-password-file", str(self.vault_password_file),
                    "-e", "apply_update_package=" + str(self.package),
                    "-e", "apply_update_cli=" + str(cli), *extra, str(PLAYBOOK)]
-        return subprocess.run(command, capture_output=True, text=True, timeout=limit_s,
-                              env=self.environment())
+        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   text=True, env=self.environment())
+        if watch:
+            watch.watch(process.pid)
+        try:
+            out, err = process.communicate(timeout=limit_s)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            raise
+        finally:
+            if watch:
+                watch.stop()
+        return subprocess.CompletedProcess(command, process.returncode, out, err)
 
     def commands(self, name):
         path = self.records[name]

@@ -27,9 +27,9 @@ class PlaybookTest(unittest.TestCase):
 
     def summaries(self, output):
         """host -> the summary the play showed for it."""
-        shown = re.findall(
-            r'^ok: \[(host\d+)\] => \{\n    "apply_update_summary": (\{.*?\n    \})',
-            output, re.MULTILINE | re.DOTALL)
+        shown = re.findall(r'^\w+: \[(host\d+)\](?:: FAILED!)? => \{\n'
+                           r'    "apply_update_summary": (\{.*?\n    \})',
+                           output, re.MULTILINE | re.DOTALL)
         return {host: json.loads(summary) for host, summary in shown}
 
     def test_applies_to_two_fails_the_locked_one_and_reports_all_three(self):
