@@ -58,7 +58,9 @@ public:
     bool RememberSettingsAtEnd = true;
 
     // How the last run ended; reset when a press starts a run. A press that is ignored (a
-    // run still winding up) leaves it as it was.
+    // run still winding up) leaves it as it was. It says what the script achieved: an error
+    // while logging off afterwards still goes to the error report, but an update that was
+    // installed stays applied.
     const ApplyResult& Result() const { return result_; }
 
 private:
