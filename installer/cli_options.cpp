@@ -35,16 +35,14 @@ const std::vector<OptionRow>& Options() {
          "update.Ini)",
          [](CliOptions& o, const std::string& v) { o.host = v; }},
         {"--user", "USER",
-         "the user profile to log on with (default: Userid of update.Ini,\n"
-         "else QSECOFR)",
+         "the user profile to log on with (default: Userid of update.Ini, else\n"
+         "QSECOFR)",
          [](CliOptions& o, const std::string& v) { o.user = v; }},
         {"--target-library", "LIB",
          "the product library the update goes into (default: Tgtlib of update.Ini, else\n"
          "QGPL)",
          [](CliOptions& o, const std::string& v) { o.targetLibrary = v; }},
-        {"--replace", nullptr,
-         "install even when this update is already installed\n"
-         "(REPLACE(*YES))",
+        {"--replace", nullptr, "install even when this update is already installed (REPLACE(*YES))",
          [](CliOptions& o, const std::string&) { o.replace = true; }},
         {"--name-format", "none|0|1",
          "none: leave the FTP server's name format alone (default); 0: SITE NAMEFMT 0\n"
