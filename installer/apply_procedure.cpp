@@ -89,6 +89,8 @@ void ApplyProcedure::ApplyBtnClick() noexcept {
         return;
     try {
         FlagScope running(running_);
+        result_ = ApplyResult{};
+        step_ = ApplyStep::None;
         Inputs inputs;
         if (!Validate(inputs) || !PassReadmeGate())
             return;
@@ -99,6 +101,7 @@ void ApplyProcedure::ApplyBtnClick() noexcept {
         errorFlag_ = false;
         stopLogged_ = false;
         loggedOn_ = false;
+        connectionLost_ = false;
         watchdog_.Reset();
         EnterBusy();
         try {
@@ -106,6 +109,7 @@ void ApplyProcedure::ApplyBtnClick() noexcept {
         } catch (...) {
             failure = Explain(std::current_exception());
         }
+        RecordOutcome(failure);
         Finish(failure);
     } catch (...) {
         platform::HandleException(std::current_exception());
@@ -115,24 +119,29 @@ void ApplyProcedure::ApplyBtnClick() noexcept {
 bool ApplyProcedure::Validate(Inputs& inputs) {
     inputs.ipAddress = ui_.FieldText(ApplyField::SystemEdt);
     if (inputs.ipAddress.empty()) {
-        ui_.ShowMessage(kNeedIpAddress);
+        Refuse(kNeedIpAddress);
         return false;
     }
     inputs.userId = ui_.FieldText(ApplyField::UserIdEdt);
     if (inputs.userId.empty()) {
-        ui_.ShowMessage(kNeedUserId);
+        Refuse(kNeedUserId);
         return false;
     }
     inputs.password = ui_.FieldText(ApplyField::PassEdt);
     if (inputs.password.empty()) {
-        ui_.ShowMessage(kNeedPassword);
+        Refuse(kNeedPassword);
         return false;
     }
     if (!SplitHostAddress(inputs.ipAddress, inputs.address)) {
-        ui_.ShowMessage(kBadPort);
+        Refuse(kBadPort);
         return false;
     }
     return true;
+}
+
+void ApplyProcedure::Refuse(const std::string& message) {
+    result_.message = message;
+    ui_.ShowMessage(message);
 }
 
 bool ApplyProcedure::PassReadmeGate() {
@@ -189,6 +198,7 @@ std::exception_ptr ApplyProcedure::Explain(std::exception_ptr error) {
         // and the operator is told so in the log with the usual failure summary.
         Log(kConnectionLost, 1);
         errorFlag_ = true;
+        connectionLost_ = true;
         return nullptr;
     }
     return error;
@@ -200,31 +210,68 @@ bool ApplyProcedure::AnsweredByHost() const {
     return ftp_.Connected;
 }
 
+void ApplyProcedure::RecordOutcome(std::exception_ptr failure) {
+    result_.failedStep = step_;
+    if (failure) {
+        result_.message = Trim(platform::ExceptionMessage(failure));
+        if (watchdog_.StopRequested())
+            result_.outcome = ApplyOutcome::Stopped;
+        else if (step_ == ApplyStep::Connect)
+            result_.outcome = ApplyOutcome::ConnectFailed;
+        else
+            result_.outcome = ApplyOutcome::Failed;
+        return;
+    }
+    if (connectionLost_) {
+        result_.outcome = ApplyOutcome::Failed;
+        result_.message = kConnectionLost;
+        return;
+    }
+    if (errorFlag_) {
+        // The step that set the flag has already said why.
+        result_.outcome =
+            step_ == ApplyStep::Install ? ApplyOutcome::InstallFailed : ApplyOutcome::Locked;
+        return;
+    }
+    result_.outcome = ApplyOutcome::Applied;
+    result_.failedStep = ApplyStep::None;
+    result_.message = kUpdate + values_.shownUpdateId + kSuccessfullyApplied;
+}
+
 void ApplyProcedure::Script(const Inputs& inputs, const std::string& updateId) {
     const std::string& library = values_.supportLibrary;
+    step_ = ApplyStep::Connect;
     Connect(inputs);
+    step_ = ApplyStep::SetNameFormat;
     SetNameFormat();
 
+    step_ = ApplyStep::SetBinaryMode;
     Log(kSettingBinary, 1);
     ftp_.Mode(2);
     CheckStop();
 
+    step_ = ApplyStep::ChangeDirectory;
     Log(kChangingDirectory + library, 1);
     ftp_.ChangeDir(library);
     CheckStop();
 
+    step_ = ApplyStep::ChangeJobLog;
     Log(kChangingJobLog, 0);
     ftp_.DoCommand(ChangeJobLogCommand());
     CheckStop();
 
+    step_ = ApplyStep::PrepareLockCheck;
     PrepareSaveFile(kLockCheckSaveFile, kLockSaveFileNotFound + library + kWillBeCreated);
+    step_ = ApplyStep::TransferLockCheck;
     Log(kTransferringLockCheck, 0);
     Upload(PackageFile(kLockCheckLocalFile), library + "/" + kLockCheckSaveFile);
 
+    step_ = ApplyStep::RestoreLockCheck;
     Log(kRestoringLockCheck, 0);
     ftp_.DoCommand(RestoreLockCheckCommand(library));
     CheckStop();
 
+    step_ = ApplyStep::CheckLocks;
     if (CheckLocks()) {
         TransferUpdate(updateId);
         Install(updateId);
@@ -280,6 +327,24 @@ void ApplyProcedure::PrepareSaveFile(const std::string& file, const std::string&
 }
 
 void ApplyProcedure::Upload(const std::string& localFile, const std::string& remoteFile) {
+    // Counts what this upload puts on the data connection, however it ends; whoever else
+    // listens to the client's packets still hears every one.
+    struct CountSent {
+        TFtpClient& ftp;
+        std::int64_t& total;
+        TNotifyEvent previous = ftp.OnPacketSent;
+        std::int64_t sent = 0;
+        ~CountSent() {
+            ftp.OnPacketSent = previous;
+            total += sent;
+        }
+    } count{ftp_, result_.bytesSent};
+    ftp_.OnPacketSent = [&count](TObject* sender) {
+        if (count.ftp.FDataConnection)
+            count.sent = count.ftp.FDataConnection->BytesSent;
+        if (count.previous)
+            count.previous(sender);
+    };
     {
         BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Uploading, localFile, WaitBoundMs);
         ftp_.Upload(localFile, remoteFile);
@@ -309,6 +374,7 @@ bool ApplyProcedure::CheckLocks() {
             Log(kAlternatively, 0);
             Log(kToDetermineJobs, 0);
             Log(WrkObjLckLine(entry), 0);
+            result_.message = kTheObject + entry.value + kIsLocked;
             errorFlag_ = true;
             return false;
         }
@@ -318,7 +384,9 @@ bool ApplyProcedure::CheckLocks() {
 
 void ApplyProcedure::TransferUpdate(const std::string& updateId) {
     const std::string& library = values_.supportLibrary;
+    step_ = ApplyStep::PrepareUpdate;
     PrepareSaveFile(updateId, kSaveFile + updateId + kNotFoundIn + library + kWillBeCreated);
+    step_ = ApplyStep::TransferUpdate;
     Log(kTransferringUpdate, 0);
     const std::string updateFile =
         values_.descriptor->ReadString(kDefaultsSection, kFilenameKey, kDefaultFilename);
@@ -326,6 +394,7 @@ void ApplyProcedure::TransferUpdate(const std::string& updateId) {
 }
 
 void ApplyProcedure::Install(const std::string& updateId) {
+    step_ = ApplyStep::Install;
     Log(kInstallingUpdate, 1);
     const std::string command =
         InstallCommand(updateId, values_.supportLibrary, ui_.FieldText(ApplyField::TargetLibEdt),
@@ -340,6 +409,7 @@ void ApplyProcedure::Install(const std::string& updateId) {
         Log(Trim(error.Message()), 0);
         Log(kViewJoblog, 0);
         Log(kBrowseSpoolFile, 0);
+        result_.message = Trim(error.Message());
         errorFlag_ = true;
     }
     CheckStop();
@@ -361,6 +431,7 @@ void ApplyProcedure::LogOff(std::exception_ptr& failure) {
         ftp_.RequestCloseSocket();
         return;
     }
+    step_ = ApplyStep::LogOff;
     try {
         BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::LoggingOff, "", WaitBoundMs);
         ftp_.Disconnect();
@@ -390,7 +461,9 @@ void ApplyProcedure::Finish(std::exception_ptr failure) {
     watchdog_.Reset();
     LeaveBusy();
     // Remember the address and user for the next run.
-    RememberSettings(ui_.FieldText(ApplyField::SystemEdt), ui_.FieldText(ApplyField::UserIdEdt));
+    if (RememberSettingsAtEnd)
+        RememberSettings(ui_.FieldText(ApplyField::SystemEdt),
+                         ui_.FieldText(ApplyField::UserIdEdt));
     // A locked object or a failed install: the failure summary and the error dialog.
     if (errorFlag_) {
         Log(kUpdate + values_.shownUpdateId + kNotSuccessfullyApplied, 1);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "installer/apply_commands.h"
+#include "installer/apply_result.h"
 #include "installer/apply_watchdog.h"
 #include "platform/exception.h"
 
@@ -51,6 +52,17 @@ public:
     // The longest that connecting, a stalled data connection and logging off may take.
     int WaitBoundMs = kWaitBoundMs;
 
+    // Whether a run ends by remembering the address and user in KDXInst.Ini, for the next
+    // time the window opens. A run without a window (the command line) has nothing to
+    // remember them for and leaves the file alone.
+    bool RememberSettingsAtEnd = true;
+
+    // How the last run ended; reset when a press starts a run. A press that is ignored (a
+    // run still winding up) leaves it as it was. It says what the script achieved: an error
+    // while logging off afterwards still goes to the error report, but an update that was
+    // installed stays applied.
+    const ApplyResult& Result() const { return result_; }
+
 private:
     struct Inputs {
         std::string ipAddress;
@@ -60,6 +72,10 @@ private:
     };
 
     bool Validate(Inputs& inputs);
+    // Shows why the input cannot be used, and keeps it as the run's result.
+    void Refuse(const std::string& message);
+    // What the script achieved, once it has ended (before logging off).
+    void RecordOutcome(std::exception_ptr failure);
     bool PassReadmeGate();
     void EnterBusy();
     void LeaveBusy();
@@ -98,7 +114,10 @@ private:
     bool busy_ = false;
     bool errorFlag_ = false;
     bool stopLogged_ = false;
-    bool loggedOn_ = false; // the run got past the log-on
+    bool loggedOn_ = false;       // the run got past the log-on
+    bool connectionLost_ = false; // and then lost its connection
+    ApplyStep step_ = ApplyStep::None; // the step the script is in
+    ApplyResult result_;
 };
 
 // The operator stopped the run.

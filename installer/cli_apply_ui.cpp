@@ -1,0 +1,57 @@
+#include "installer/cli_apply_ui.h"
+
+#include "installer/cli_options.h"
+#include "installer/cli_text.h"
+#include "installer/program_values.h"
+#include "platform/paths.h"
+
+namespace installer {
+
+void LineOutput::Latin1(const std::string& line) {
+    Utf8(Latin1ToUtf8(line));
+}
+
+void LineOutput::Utf8(const std::string& line) {
+    const std::string text = prefix_ + TerminalSafe(line) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stream_);
+    std::fflush(stream_);
+}
+
+CliApplyUi::CliApplyUi(std::string packageDirectory, LineOutput& log, LineOutput& errors)
+    : packageDirectory_(std::move(packageDirectory)), log_(log), errors_(errors) {}
+
+void CliApplyUi::ShowMessage(const std::string& text) {
+    for (const std::string& line : StatusLogLines(text, 0))
+        errors_.Latin1(line);
+}
+
+void CliApplyUi::ErrorDialog(const std::string& text) {
+    ShowMessage(text);
+}
+
+int CliApplyUi::ShowReadmeModal() {
+    // Only reached when the readme appeared after the package check.
+    errors_.Utf8("The package has a readme, " + packageDirectory_ + kReadmeName +
+                 ". Read it, then run again with --readme-read.");
+    return mrCancel;
+}
+
+std::string CliApplyUi::FieldText(ApplyField field) const {
+    const auto found = fields.find(field);
+    return found == fields.end() ? std::string() : found->second;
+}
+
+void CliApplyUi::AddLine(const std::string& message, int blankLines) {
+    for (const std::string& line : StatusLogLines(message, blankLines))
+        log_.Latin1(line);
+}
+
+std::string CliApplyUi::ExecutablePath() const {
+    return packageDirectory_ + kCliProgramName;
+}
+
+bool CliApplyUi::FileExists(const std::string& path) const {
+    return !path.empty() && path.front() == '/' && platform::FileExists(path);
+}
+
+} // namespace installer
