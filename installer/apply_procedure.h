@@ -114,8 +114,8 @@ private:
     bool busy_ = false;
     bool errorFlag_ = false;
     bool stopLogged_ = false;
-    bool loggedOn_ = false;       // the run got past the log-on
-    bool connectionLost_ = false; // and then lost its connection
+    bool loggedOn_ = false;            // the run got past the log-on
+    bool connectionLost_ = false;      // and then lost its connection
     ApplyStep step_ = ApplyStep::None; // the step the script is in
     ApplyResult result_;
 };
