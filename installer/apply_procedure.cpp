@@ -50,7 +50,7 @@ private:
 EApplyStopped::EApplyStopped() : platform::Exception(kStopped) {}
 
 ApplyProcedure::ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues& values)
-    : ui_(ui), ftp_(ftp), values_(values), watchdog_(ftp) {
+    : ui_(ui), ftp_(ftp), values_(values), watchdog_(ftp), progress_(ui) {
     // The client's fixed settings: port 21 (the IP field may name another), active data
     // connections, no proxy or firewall log-on, no time-out of its own (the watchdog bounds
     // what must be bounded) and no status texts.
@@ -63,11 +63,23 @@ ApplyProcedure::ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues
     ftp_.TimeOut = 0;
     ftp_.ReportLevel = 0;
     ftp_.OnConnectionFailed = [this](TObject*) { FtpConnectionFailed(); };
-    ftp_.OnTransactionStop = [this](TObject*) { watchdog_.TransferFinished(); };
+    // The data connection's events follow each upload for the progress.
+    ftp_.OnTransactionStart = [this](TObject*) { progress_.Start(ftp_.BytesTotal); };
+    ftp_.OnPacketSent = [this](TObject*) {
+        if (ftp_.FDataConnection)
+            progress_.Sent(ftp_.FDataConnection->BytesSent);
+    };
+    ftp_.OnTransactionStop = [this](TObject*) {
+        watchdog_.TransferFinished();
+        if (ftp_.FDataConnection)
+            progress_.DataSent(ftp_.FDataConnection->BytesSent);
+    };
 }
 
 ApplyProcedure::~ApplyProcedure() {
     ftp_.OnConnectionFailed = nullptr;
+    ftp_.OnTransactionStart = nullptr;
+    ftp_.OnPacketSent = nullptr;
     ftp_.OnTransactionStop = nullptr;
 }
 
@@ -117,21 +129,37 @@ bool ApplyProcedure::Validate(Inputs& inputs) {
         ui_.ShowMessage(kNeedIpAddress);
         return false;
     }
+    if (!Sendable(ApplyField::SystemEdt, kIpAddressCaption))
+        return false;
     inputs.userId = ui_.FieldText(ApplyField::UserIdEdt);
     if (inputs.userId.empty()) {
         ui_.ShowMessage(kNeedUserId);
         return false;
     }
+    if (!Sendable(ApplyField::UserIdEdt, kUserIdCaption))
+        return false;
     inputs.password = ui_.FieldText(ApplyField::PassEdt);
     if (inputs.password.empty()) {
         ui_.ShowMessage(kNeedPassword);
         return false;
     }
+    if (!Sendable(ApplyField::PassEdt, kPasswordCaption))
+        return false;
+    // Read for the install command much later, but refused now, before anything is sent.
+    if (!Sendable(ApplyField::TargetLibEdt, kTargetLibraryCaption))
+        return false;
     if (!SplitHostAddress(inputs.ipAddress, inputs.address)) {
         ui_.ShowMessage(kBadPort);
         return false;
     }
     return true;
+}
+
+bool ApplyProcedure::Sendable(ApplyField field, const char* caption) {
+    if (ui_.FieldSendable(field))
+        return true;
+    ui_.ShowMessage(std::string("The ") + caption + kCannotBeSent);
+    return false;
 }
 
 bool ApplyProcedure::PassReadmeGate() {
@@ -154,6 +182,7 @@ void ApplyProcedure::EnterBusy() {
 }
 
 void ApplyProcedure::LeaveBusy() {
+    progress_.EndRun();
     busy_ = false;
     if (OnBusyChanged)
         OnBusyChanged(false);
@@ -265,10 +294,15 @@ void ApplyProcedure::PrepareSaveFile(const std::string& file, const std::string&
 }
 
 void ApplyProcedure::Upload(const std::string& localFile, const std::string& remoteFile) {
-    {
+    progress_.Begin(localFile);
+    try {
         BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Uploading, localFile, WaitBoundMs);
         ftp_.Upload(localFile, remoteFile);
+    } catch (...) {
+        progress_.Finish(false);
+        throw;
     }
+    progress_.Finish(true);
     CheckStop();
     if (watchdog_.Expired())
         throw EApplyTimedOut(watchdog_.ExpiryMessage());

@@ -6,7 +6,9 @@
 #pragma once
 
 #include "installer/apply_commands.h"
+#include "installer/apply_ui.h"
 #include "installer/apply_watchdog.h"
+#include "installer/upload_progress_reporter.h"
 #include "platform/exception.h"
 
 #include <exception>
@@ -17,7 +19,6 @@ class TFtpClient;
 
 namespace installer {
 
-class ApplyUi;
 struct ProgramValues;
 
 class ApplyProcedure {
@@ -60,6 +61,8 @@ private:
     };
 
     bool Validate(Inputs& inputs);
+    // Tells the operator when the field holds a character that cannot be sent.
+    bool Sendable(ApplyField field, const char* caption);
     bool PassReadmeGate();
     void EnterBusy();
     void LeaveBusy();
@@ -91,6 +94,7 @@ private:
     TFtpClient& ftp_;
     const ProgramValues& values_;
     ApplyWatchdog watchdog_;
+    UploadProgressReporter progress_;
     bool running_ = false; // from the press until the end of the finishing steps
     bool busy_ = false;
     bool errorFlag_ = false;
