@@ -180,9 +180,9 @@ void TApplyUpdateForm::CreateControls() {
         FitCaptionFont(*button);
 
     // In the free space beside "Status", hidden until a run sends its first save file.
-    UploadProgressBar = std::make_unique<TUploadProgressBar>(this);
     const int barLeft = std::max(kProgressLeft, Label4->geometry().right() + 1 + kProgressGap);
-    UploadProgressBar->setGeometry(barLeft, kProgressTop, 322 - barLeft, kProgressHeight);
+    UploadProgressBar = std::make_unique<TUploadProgressBar>(
+        this, QRect(barLeft, kProgressTop, 322 - barLeft, kProgressHeight));
     UploadProgressBar->setRange(0, 1000);
     UploadProgressBar->setAccessibleName(QStringLiteral("Upload progress"));
     UploadProgressBar->setAccessibleDescription(

@@ -19,10 +19,13 @@ constexpr int kNarrowestStretch = 75;
 
 } // namespace
 
-TUploadProgressBar::TUploadProgressBar(QWidget* parent) : QProgressBar(parent) {
+TUploadProgressBar::TUploadProgressBar(QWidget* parent, const QRect& geometry)
+    : QProgressBar(parent) {
+    setGeometry(geometry);
     setTextVisible(true);
     setAlignment(Qt::AlignCenter);
     setFocusPolicy(Qt::NoFocus);
+    FitFont();
 }
 
 int TUploadProgressBar::TextRoom() const {
@@ -32,22 +35,22 @@ int TUploadProgressBar::TextRoom() const {
            2 * kTextMargin;
 }
 
-void TUploadProgressBar::SetText(const QString& text) {
-    // The font is chosen once, for the widest text of an ordinary upload, so that it does
-    // not change while the numbers do.
-    if (!fontFitted_) {
-        fontFitted_ = true;
-        QFont narrower = font();
-        int stretch = QFont::Unstretched;
+void TUploadProgressBar::FitFont() {
+    // Chosen once, for the widest text of an ordinary upload, so that the font does not
+    // change while the numbers do.
+    QFont narrower = font();
+    int stretch = QFont::Unstretched;
+    narrower.setStretch(stretch);
+    while (QFontMetrics(narrower, this).horizontalAdvance(QString::fromLatin1(kWidestText)) >
+               TextRoom() &&
+           stretch > kNarrowestStretch) {
+        stretch = std::max(kNarrowestStretch, stretch - 5);
         narrower.setStretch(stretch);
-        while (QFontMetrics(narrower, this).horizontalAdvance(QString::fromLatin1(kWidestText)) >
-                   TextRoom() &&
-               stretch > kNarrowestStretch) {
-            stretch = std::max(kNarrowestStretch, stretch - 5);
-            narrower.setStretch(stretch);
-        }
-        setFont(narrower);
     }
+    setFont(narrower);
+}
+
+void TUploadProgressBar::SetText(const QString& text) {
     text_ = fontMetrics().elidedText(text, Qt::ElideMiddle, TextRoom());
     update();
 }

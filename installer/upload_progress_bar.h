@@ -11,7 +11,9 @@ namespace installer {
 
 class TUploadProgressBar : public QProgressBar {
 public:
-    explicit TUploadProgressBar(QWidget* parent);
+    // Placed at `geometry` of `parent`; the font is fitted to that place at once, so that
+    // nothing of it is left for the first upload to do.
+    TUploadProgressBar(QWidget* parent, const QRect& geometry);
 
     // Shows `text`; one too wide for the bar (a long file name) loses its middle, not its
     // ends.
@@ -22,8 +24,9 @@ public:
     int TextRoom() const;
 
 private:
+    void FitFont();
+
     QString text_;
-    bool fontFitted_ = false;
 };
 
 } // namespace installer
