@@ -353,7 +353,8 @@ void TApplyUpdateForm::SetWindowEnabled(bool enabled) {
     inputBlocked_ = !enabled;
     if (!enabled) {
         for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (child == CancelBtn.get() || child->isWindow())
+            // Stop stays usable, and the progress, which takes no input, stays readable.
+            if (child == CancelBtn.get() || child == UploadProgressBar.get() || child->isWindow())
                 continue;
             blockedControls_[child] = child->isEnabled();
             child->setEnabled(false);

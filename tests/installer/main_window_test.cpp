@@ -187,6 +187,7 @@ TEST_F(MainWindowTest, DisablingForApplyAndEnablingAgain) {
                          ApplyControl::ApplyBtn, ApplyControl::CancelBtn})
         Form().SetControlEnabled(control, false);
     EXPECT_FALSE(Form().Button1->isEnabled());
+    EXPECT_TRUE(Form().UploadProgressBar->isEnabled()); // takes no input; stays readable
 
     // A disabled window ignores its close box.
     EXPECT_FALSE(Form().close());
