@@ -45,7 +45,7 @@ bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& Remot
         FDataConnection->OnPacketSent = OnPacketSent;
 
     // Only the size is needed here; the file is streamed by SendFile.
-    BytesTotal = static_cast<std::int32_t>(platform::FileReader(LocalFile).Size());
+    BytesTotal = platform::FileReader(LocalFile).Size();
 
     if (Passive) {
         const std::string reply = Transaction("PASV");

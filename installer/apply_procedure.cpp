@@ -50,7 +50,7 @@ private:
 EApplyStopped::EApplyStopped() : platform::Exception(kStopped) {}
 
 ApplyProcedure::ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues& values)
-    : ui_(ui), ftp_(ftp), values_(values), watchdog_(ftp) {
+    : ui_(ui), ftp_(ftp), values_(values), watchdog_(ftp), progress_(ui) {
     // The client's fixed settings: port 21 (the IP field may name another), active data
     // connections, no proxy or firewall log-on, no time-out of its own (the watchdog bounds
     // what must be bounded) and no status texts.
@@ -63,11 +63,23 @@ ApplyProcedure::ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues
     ftp_.TimeOut = 0;
     ftp_.ReportLevel = 0;
     ftp_.OnConnectionFailed = [this](TObject*) { FtpConnectionFailed(); };
-    ftp_.OnTransactionStop = [this](TObject*) { watchdog_.TransferFinished(); };
+    // The data connection's events follow each upload for the progress.
+    ftp_.OnTransactionStart = [this](TObject*) { progress_.Start(ftp_.BytesTotal); };
+    ftp_.OnPacketSent = [this](TObject*) {
+        if (ftp_.FDataConnection)
+            progress_.Sent(ftp_.FDataConnection->BytesSent);
+    };
+    ftp_.OnTransactionStop = [this](TObject*) {
+        watchdog_.TransferFinished();
+        if (ftp_.FDataConnection)
+            progress_.DataSent(ftp_.FDataConnection->BytesSent);
+    };
 }
 
 ApplyProcedure::~ApplyProcedure() {
     ftp_.OnConnectionFailed = nullptr;
+    ftp_.OnTransactionStart = nullptr;
+    ftp_.OnPacketSent = nullptr;
     ftp_.OnTransactionStop = nullptr;
 }
 
@@ -122,16 +134,25 @@ bool ApplyProcedure::Validate(Inputs& inputs) {
         Refuse(kNeedIpAddress);
         return false;
     }
+    if (!Sendable(ApplyField::SystemEdt, kIpAddressCaption))
+        return false;
     inputs.userId = ui_.FieldText(ApplyField::UserIdEdt);
     if (inputs.userId.empty()) {
         Refuse(kNeedUserId);
         return false;
     }
+    if (!Sendable(ApplyField::UserIdEdt, kUserIdCaption))
+        return false;
     inputs.password = ui_.FieldText(ApplyField::PassEdt);
     if (inputs.password.empty()) {
         Refuse(kNeedPassword);
         return false;
     }
+    if (!Sendable(ApplyField::PassEdt, kPasswordCaption))
+        return false;
+    // Read for the install command much later, but refused now, before anything is sent.
+    if (!Sendable(ApplyField::TargetLibEdt, kTargetLibraryCaption))
+        return false;
     if (!SplitHostAddress(inputs.ipAddress, inputs.address)) {
         Refuse(kBadPort);
         return false;
@@ -142,6 +163,13 @@ bool ApplyProcedure::Validate(Inputs& inputs) {
 void ApplyProcedure::Refuse(const std::string& message) {
     result_.message = message;
     ui_.ShowMessage(message);
+}
+
+bool ApplyProcedure::Sendable(ApplyField field, const char* caption) {
+    if (ui_.FieldSendable(field))
+        return true;
+    Refuse(std::string("The ") + caption + kCannotBeSent);
+    return false;
 }
 
 bool ApplyProcedure::PassReadmeGate() {
@@ -164,6 +192,7 @@ void ApplyProcedure::EnterBusy() {
 }
 
 void ApplyProcedure::LeaveBusy() {
+    progress_.EndRun();
     busy_ = false;
     if (OnBusyChanged)
         OnBusyChanged(false);
@@ -345,10 +374,15 @@ void ApplyProcedure::Upload(const std::string& localFile, const std::string& rem
         if (count.previous)
             count.previous(sender);
     };
-    {
+    progress_.Begin(localFile);
+    try {
         BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Uploading, localFile, WaitBoundMs);
         ftp_.Upload(localFile, remoteFile);
+    } catch (...) {
+        progress_.Finish(false);
+        throw;
     }
+    progress_.Finish(true);
     CheckStop();
     if (watchdog_.Expired())
         throw EApplyTimedOut(watchdog_.ExpiryMessage());

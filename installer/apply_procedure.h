@@ -7,7 +7,9 @@
 
 #include "installer/apply_commands.h"
 #include "installer/apply_result.h"
+#include "installer/apply_ui.h"
 #include "installer/apply_watchdog.h"
+#include "installer/upload_progress_reporter.h"
 #include "platform/exception.h"
 
 #include <exception>
@@ -18,7 +20,6 @@ class TFtpClient;
 
 namespace installer {
 
-class ApplyUi;
 struct ProgramValues;
 
 class ApplyProcedure {
@@ -74,6 +75,8 @@ private:
     bool Validate(Inputs& inputs);
     // Shows why the input cannot be used, and keeps it as the run's result.
     void Refuse(const std::string& message);
+    // Tells the operator when the field holds a character that cannot be sent.
+    bool Sendable(ApplyField field, const char* caption);
     // What the script achieved, once it has ended (before logging off).
     void RecordOutcome(std::exception_ptr failure);
     bool PassReadmeGate();
@@ -110,6 +113,7 @@ private:
     TFtpClient& ftp_;
     const ProgramValues& values_;
     ApplyWatchdog watchdog_;
+    UploadProgressReporter progress_;
     bool running_ = false; // from the press until the end of the finishing steps
     bool busy_ = false;
     bool errorFlag_ = false;

@@ -12,6 +12,14 @@ inline constexpr char kNeedPassword[] = "You must type a password for this User 
 inline constexpr char kBadPort[] =
     "The port after \":\" in the AS/400 IP Address must be a number from 1 to 65535";
 
+// The captions of the fields, which also name them in the messages below.
+inline constexpr char kIpAddressCaption[] = "AS/400 IP Address";
+inline constexpr char kUserIdCaption[] = "User ID";
+inline constexpr char kPasswordCaption[] = "Password";
+inline constexpr char kTargetLibraryCaption[] = "Target library";
+// "The " + caption + kCannotBeSent: a field with a character that has no single-byte code.
+inline constexpr char kCannotBeSent[] = " contains a character that cannot be sent to the AS/400.";
+
 // The script's progress.
 inline constexpr char kConnectingTo[] = "Connecting to: ";
 inline constexpr char kSettingNameFormat[] = "Setting name format: ";

@@ -58,6 +58,11 @@ public:
     virtual void SetControlEnabled(ApplyControl control, bool enabled) = 0;
 
     virtual std::string FieldText(ApplyField field) const = 0;
+    // Whether the field's text can go to the AS/400 as it is: every character has a
+    // single-byte code (Latin-1). FieldText cannot say so, since it has to give bytes; the
+    // procedure asks this before it reads a field for sending, and refuses a field that
+    // cannot be sent instead of sending something else.
+    virtual bool FieldSendable(ApplyField field) const = 0;
     // Whether "Replace Existing Update " is checked.
     virtual bool ReplaceChecked() const = 0;
     // The selected item of the advanced options' name-format group: 0, 1 or 2.
@@ -67,6 +72,15 @@ public:
     virtual void ClearLog() = 0;
     // Appends `blankLines` lines of one blank each (none for 0 or less), then `message`.
     virtual void AddLine(const std::string& message, int blankLines) = 0;
+
+    // The progress of the save file that is being sent: `permille` (0 to 1000) of it is out,
+    // and `text` says how much, how fast and how long still ("27%, 1.2 GB of 4.4 GB,
+    // 112 MB/s, 29 s left"), or once it is sent, what was sent ("Sent KDX0042.SVF: 4.4 GB in
+    // 39 s, 113 MB/s"). Called at most ten times a second while the data flows; the first call
+    // of a run makes the progress appear. It is no line of the status log.
+    virtual void ShowUploadProgress(int permille, const std::string& text) = 0;
+    // The run has ended: the progress goes away until the next run's first upload.
+    virtual void HideUploadProgress() = 0;
 
     // Where the package is: the executable's full path and its directory (with a
     // trailing "/"), and whether a file (not a directory) exists.

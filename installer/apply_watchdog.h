@@ -70,7 +70,7 @@ private:
     int boundMs_ = kWaitBoundMs;
     Clock::time_point since_; // last progress, or the start of the bounded wait
     const TStreamSocket* data_ = nullptr;
-    std::int32_t bytesSent_ = 0;
+    std::int64_t bytesSent_ = 0;
     bool transferFinished_ = false;
     bool stopRequested_ = false;
     std::string expiry_;

@@ -49,11 +49,16 @@ public:
     void SetWindowEnabled(bool) override {}
     void SetControlEnabled(ApplyControl, bool) override {}
     std::string FieldText(ApplyField field) const override;
+    // The command line's fields were converted to Latin-1, or refused, before the run.
+    bool FieldSendable(ApplyField) const override { return true; }
     bool ReplaceChecked() const override { return replace; }
     int NameFormatIndex() const override { return nameFormat; }
     // Lines already printed stay printed; a run prints nothing before it clears the log.
     void ClearLog() override {}
     void AddLine(const std::string& message, int blankLines) override;
+    // Standard output carries the status log and nothing else.
+    void ShowUploadProgress(int, const std::string&) override {}
+    void HideUploadProgress() override {}
     std::string ExecutablePath() const override;
     std::string ExecutableDirectory() const override { return packageDirectory_; }
     // The package's files come from the package folder only: a relative name is never

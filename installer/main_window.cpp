@@ -1,24 +1,34 @@
 #include "installer/main_window.h"
 
+#include "installer/apply_texts.h"
 #include "installer/message_boxes.h"
 #include "installer/name_fmt_dialog.h"
 #include "installer/readme_dialog.h"
+#include "installer/text.h"
+#include "installer/upload_progress_bar.h"
 #include "installer/window_support.h"
 #include "platform/paths.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDate>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <utility>
 
 namespace installer {
@@ -52,6 +62,12 @@ std::unique_ptr<QLineEdit> MakeEdit(QWidget* parent, int top) {
     edit->setGeometry(152, top, 121, 21);
     return edit;
 }
+
+// Where the upload progress goes: beside the "Status" label, above the status log.
+constexpr int kProgressLeft = 48;
+constexpr int kProgressGap = 6;
+constexpr int kProgressTop = 209;
+constexpr int kProgressHeight = 17;
 
 std::unique_ptr<QPushButton> MakeButton(QWidget* parent, const char* caption, int left) {
     auto button = std::make_unique<QPushButton>(QString::fromLatin1(caption), parent);
@@ -108,10 +124,10 @@ void TApplyUpdateForm::CreateControls() {
     UpdName->setWordWrap(true);
     UpdName->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Label1 = MakeLabel(this, "AS/400 IP Address", 38, 90, 91, 13);
-    Label2 = MakeLabel(this, "User ID", 93, 116, 36, 13);
-    Label3 = MakeLabel(this, "Password", 83, 139, 46, 13);
-    Label7 = MakeLabel(this, "Target library", 68, 163, 61, 13);
+    Label1 = MakeLabel(this, kIpAddressCaption, 38, 90, 91, 13);
+    Label2 = MakeLabel(this, kUserIdCaption, 93, 116, 36, 13);
+    Label3 = MakeLabel(this, kPasswordCaption, 83, 139, 46, 13);
+    Label7 = MakeLabel(this, kTargetLibraryCaption, 68, 163, 61, 13);
     Label4 = MakeLabel(this, "Status", 9, 212, 30, 13);
     for (QLabel* label : {Label1.get(), Label2.get(), Label3.get(), Label7.get()}) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -125,10 +141,20 @@ void TApplyUpdateForm::CreateControls() {
     PassEdt->setEchoMode(QLineEdit::Password);
     PassEdt->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
     TargetLibEdt = MakeEdit(this, 158);
+    // Each edit is named by its caption, for keyboard users and screen readers alike.
+    const std::pair<QLabel*, QLineEdit*> captioned[] = {{Label1.get(), SystemEdt.get()},
+                                                        {Label2.get(), UserIdEdt.get()},
+                                                        {Label3.get(), PassEdt.get()},
+                                                        {Label7.get(), TargetLibEdt.get()}};
+    for (const auto& [label, edit] : captioned) {
+        label->setBuddy(edit);
+        edit->setAccessibleName(label->text());
+    }
 
     Replaceopt = std::make_unique<QCheckBox>(QStringLiteral("Replace Existing Update "), this);
     Replaceopt->setGeometry(11, 184, 153, 17);
     Replaceopt->setLayoutDirection(Qt::RightToLeft); // caption left of the box
+    FitCaptionFont(*Replaceopt);
 
     ApplyBtn = MakeButton(this, "Apply", 5);
     ApplyBtn->setDefault(true); // Enter in any edit presses Apply
@@ -140,10 +166,29 @@ void TApplyUpdateForm::CreateControls() {
     StatusMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     StatusMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     StatusMemo->setTabChangesFocus(true);
+    Label4->setBuddy(StatusMemo.get());
+    StatusMemo->setAccessibleName(Label4->text());
+    StatusMemo->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(StatusMemo.get(), &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        Guarded([this, at] { CreateLogMenu()->exec(StatusMemo->mapToGlobal(at)); });
+    });
 
     Button1 = MakeButton(this, "Advanced>>>", 166);
     ReadmeBtn = MakeButton(this, "Readme", 85);
     ReadmeBtn->setEnabled(false); // until the show handler finds the readme
+    for (QPushButton* button : {ApplyBtn.get(), CancelBtn.get(), Button1.get(), ReadmeBtn.get()})
+        FitCaptionFont(*button);
+
+    // In the free space beside "Status", hidden until a run sends its first save file.
+    const int barLeft = std::max(kProgressLeft, Label4->geometry().right() + 1 + kProgressGap);
+    UploadProgressBar = std::make_unique<TUploadProgressBar>(
+        this, QRect(barLeft, kProgressTop, 322 - barLeft, kProgressHeight));
+    UploadProgressBar->setRange(0, 1000);
+    UploadProgressBar->setAccessibleName(QStringLiteral("Upload progress"));
+    UploadProgressBar->setAccessibleDescription(
+        QStringLiteral("How much of the save file being sent to the AS/400 is sent, how fast "
+                       "it goes and how long it will still take"));
+    UploadProgressBar->hide();
 
     QWidget* const order[] = {
         SystemEdt.get(), UserIdEdt.get(), PassEdt.get(),    TargetLibEdt.get(), Replaceopt.get(),
@@ -308,7 +353,8 @@ void TApplyUpdateForm::SetWindowEnabled(bool enabled) {
     inputBlocked_ = !enabled;
     if (!enabled) {
         for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (child == CancelBtn.get() || child->isWindow())
+            // Stop stays usable, and the progress, which takes no input, stays readable.
+            if (child == CancelBtn.get() || child == UploadProgressBar.get() || child->isWindow())
                 continue;
             blockedControls_[child] = child->isEnabled();
             child->setEnabled(false);
@@ -351,18 +397,31 @@ void TApplyUpdateForm::SetControlEnabled(ApplyControl control, bool enabled) {
         widget->setEnabled(enabled);
 }
 
-std::string TApplyUpdateForm::FieldText(ApplyField field) const {
+QLineEdit* TApplyUpdateForm::FieldEdit(ApplyField field) const {
     switch (field) {
     case ApplyField::SystemEdt:
-        return FromQString(SystemEdt->text());
+        return SystemEdt.get();
     case ApplyField::UserIdEdt:
-        return FromQString(UserIdEdt->text());
+        return UserIdEdt.get();
     case ApplyField::PassEdt:
-        return FromQString(PassEdt->text());
+        return PassEdt.get();
     case ApplyField::TargetLibEdt:
-        return FromQString(TargetLibEdt->text());
+        return TargetLibEdt.get();
     }
-    return {};
+    return nullptr;
+}
+
+std::string TApplyUpdateForm::FieldText(ApplyField field) const {
+    const QLineEdit* edit = FieldEdit(field);
+    return edit != nullptr ? FromQString(edit->text()) : std::string();
+}
+
+bool TApplyUpdateForm::FieldSendable(ApplyField field) const {
+    const QLineEdit* edit = FieldEdit(field);
+    if (edit == nullptr)
+        return true;
+    const QString text = edit->text();
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
 }
 
 bool TApplyUpdateForm::ReplaceChecked() const {
@@ -375,6 +434,8 @@ int TApplyUpdateForm::NameFormatIndex() const {
 
 void TApplyUpdateForm::ClearLog() {
     StatusMemo->clear();
+    // A run begins: its lines may carry its password back (a host that echoes it).
+    logPassword_ = PassEdt->text();
 }
 
 void TApplyUpdateForm::AddLine(const std::string& message, int blankLines) {
@@ -393,6 +454,80 @@ void TApplyUpdateForm::AddLine(const std::string& message, int blankLines) {
     cursor.insertText(text);
     // The newest line stays in view.
     StatusMemo->verticalScrollBar()->setValue(StatusMemo->verticalScrollBar()->maximum());
+}
+
+void TApplyUpdateForm::ShowUploadProgress(int permille, const std::string& text) {
+    TUploadProgressBar& bar = *UploadProgressBar;
+    bar.setValue(std::clamp(permille, 0, 1000));
+    bar.SetText(ToQString(text));
+    if (bar.isHidden())
+        bar.show();
+}
+
+void TApplyUpdateForm::HideUploadProgress() {
+    UploadProgressBar->hide();
+    UploadProgressBar->reset();
+    UploadProgressBar->SetText(QString());
+}
+
+std::unique_ptr<QMenu> TApplyUpdateForm::CreateLogMenu() {
+    auto menu = std::make_unique<QMenu>(this);
+    menu->setFont(WindowFont());
+    QAction* copy =
+        menu->addAction(QStringLiteral("Copy"), StatusMemo.get(), &QPlainTextEdit::copy);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(StatusMemo->textCursor().hasSelection());
+    QAction* all =
+        menu->addAction(QStringLiteral("Select All"), StatusMemo.get(), &QPlainTextEdit::selectAll);
+    all->setShortcut(QKeySequence::SelectAll);
+    all->setEnabled(!StatusMemo->document()->isEmpty());
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Save Log As..."), this,
+                    [this] { Guarded([this] { SaveLogAs(); }); });
+    return menu;
+}
+
+QString TApplyUpdateForm::DefaultLogPath() const {
+    const QString name = ToQString(SavedLogName(
+        values_.shownUpdateId, FromQString(QDate::currentDate().toString(Qt::ISODate))));
+    const QFileInfo package(QFile::decodeName(QByteArray::fromStdString(ExecutableDirectory())));
+    const QString folder =
+        package.isDir() && package.isWritable() ? package.absoluteFilePath() : QDir::homePath();
+    return QDir(folder).filePath(name);
+}
+
+void TApplyUpdateForm::SaveLogAs() {
+    QFileDialog dialog(this, QStringLiteral("Save Log As"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("Log files (*.log)"), QStringLiteral("All files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("log"));
+    const QFileInfo suggested(DefaultLogPath());
+    dialog.setDirectory(suggested.absolutePath());
+    dialog.selectFile(suggested.fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    if (!WriteLog(path))
+        ShowErrorReport(
+            QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(path)));
+}
+
+bool TApplyUpdateForm::WriteLog(const QString& path) const {
+    QString text = StatusMemo->toPlainText();
+    // The longer password first, so that one holding the other is masked whole.
+    QString passwords[] = {logPassword_, PassEdt->text()};
+    if (passwords[0].size() < passwords[1].size())
+        std::swap(passwords[0], passwords[1]);
+    for (const QString& password : passwords) {
+        if (!password.isEmpty())
+            text.replace(password, QStringLiteral("********"));
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = text.toUtf8();
+    return file.write(bytes) == bytes.size() && file.commit();
 }
 
 std::string TApplyUpdateForm::ExecutableDirectory() const {

@@ -17,6 +17,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -24,6 +25,7 @@ namespace installer {
 
 class TNameFmt;
 class TReadme;
+class TUploadProgressBar;
 
 class TApplyUpdateForm : public QDialog, public ApplyUi {
 public:
@@ -59,6 +61,18 @@ public:
     // The status log as lines (what AddLine wrote, and anything typed into it).
     std::vector<std::string> LogLines() const;
 
+    // The status log's context menu: Copy, Select All, Save Log As...
+    std::unique_ptr<QMenu> CreateLogMenu();
+    // Asks where to save the log (offering DefaultLogPath()) and saves it there.
+    void SaveLogAs();
+    // "apply-update-<update>-<date>.log" in the package folder, or in the home folder when
+    // the package folder cannot be written to.
+    QString DefaultLogPath() const;
+    // Writes the log to `path` as UTF-8 text, with every occurrence of the password the log
+    // was written with (and of the one in the field now) masked; false when the file cannot
+    // be written.
+    bool WriteLog(const QString& path) const;
+
     // ApplyUi.
     void ShowMessage(const std::string& text) override;
     void ErrorDialog(const std::string& text) override;
@@ -69,10 +83,13 @@ public:
     void SetWindowEnabled(bool enabled) override;
     void SetControlEnabled(ApplyControl control, bool enabled) override;
     std::string FieldText(ApplyField field) const override;
+    bool FieldSendable(ApplyField field) const override;
     bool ReplaceChecked() const override;
     int NameFormatIndex() const override;
     void ClearLog() override;
     void AddLine(const std::string& message, int blankLines) override;
+    void ShowUploadProgress(int permille, const std::string& text) override;
+    void HideUploadProgress() override;
     std::string ExecutablePath() const override { return executablePath_; }
     std::string ExecutableDirectory() const override;
     bool FileExists(const std::string& path) const override;
@@ -94,6 +111,9 @@ public:
     std::unique_ptr<QPlainTextEdit> StatusMemo;
     std::unique_ptr<QPushButton> Button1; // Advanced>>>
     std::unique_ptr<QPushButton> ReadmeBtn;
+    // The progress of the save file being sent, beside "Status" while a run uploads; it
+    // takes no focus, so the tab order is that of the controls above.
+    std::unique_ptr<TUploadProgressBar> UploadProgressBar;
 
     // The FTP client, owned for the program's life; its OnConnectionFailed is handled by
     // FtpConnectionFailed. Declared before the procedure that drives it, so it outlives it.
@@ -108,6 +128,7 @@ private:
     void CreateControls();
     void ShowFieldTexts(const FieldTexts& texts);
     QWidget* ControlWidget(ApplyControl control) const;
+    QLineEdit* FieldEdit(ApplyField field) const;
 
     std::string executablePath_;
     ProgramValues values_;
@@ -123,6 +144,9 @@ private:
     // takes input again.
     bool inputBlocked_ = false;
     std::map<QWidget*, bool> blockedControls_;
+
+    // The password of the run whose lines the log holds, masked when the log is saved.
+    QString logPassword_;
 };
 
 } // namespace installer

@@ -17,8 +17,8 @@ QString ApplicationTitle() {
 }
 
 // No parent: the boxes must stay usable even while the main window is disabled.
-void Show(QMessageBox::Icon icon, const QString& caption, const std::string& text) {
-    QMessageBox box(icon, caption, ToQString(text), QMessageBox::Ok);
+void Show(QMessageBox::Icon icon, const QString& caption, const QString& text) {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok);
     // Texts come from descriptors and servers: never let them be read as markup.
     box.setTextFormat(Qt::PlainText);
     box.setFont(WindowFont());
@@ -28,19 +28,24 @@ void Show(QMessageBox::Icon icon, const QString& caption, const std::string& tex
 } // namespace
 
 void ShowMessage(const std::string& text) {
-    Show(QMessageBox::NoIcon, ApplicationTitle(), text);
+    Show(QMessageBox::NoIcon, ApplicationTitle(), ToQString(text));
 }
 
 void ShowErrorDialog(const std::string& text) {
-    Show(QMessageBox::Critical, QStringLiteral("Error"), text);
+    Show(QMessageBox::Critical, QStringLiteral("Error"), ToQString(text));
 }
 
 void ShowErrorReport(const std::string& message) {
-    Show(QMessageBox::Critical, ApplicationTitle(), ErrorReportText(message));
+    Show(QMessageBox::Critical, ApplicationTitle(), ToQString(ErrorReportText(message)));
+}
+
+void ShowErrorReport(const QString& message) {
+    const bool dotted = message.isEmpty() || message.back() <= QLatin1Char('.');
+    Show(QMessageBox::Critical, ApplicationTitle(), dotted ? message : message + QLatin1Char('.'));
 }
 
 void InstallErrorReport() {
-    platform::SetExceptionHandler(ShowErrorReport);
+    platform::SetExceptionHandler([](const std::string& message) { ShowErrorReport(message); });
 }
 
 } // namespace installer

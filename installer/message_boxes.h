@@ -3,6 +3,8 @@
 
 #include <string>
 
+class QString;
+
 namespace installer {
 
 // Plain message: no icon, one OK button, captioned with the application title.
@@ -14,6 +16,8 @@ void ShowErrorDialog(const std::string& text);
 // Top-level error report: error icon, one OK button, captioned with the application
 // title; "." is appended when the text's last character sorts after ".".
 void ShowErrorReport(const std::string& message);
+// The same for a text that is already the window's (a file name the operator chose, say).
+void ShowErrorReport(const QString& message);
 
 // Makes the top-level error report the destination of every error that leaves an event
 // handler of the windows or a timer tick. Errors of the socket layer's notification

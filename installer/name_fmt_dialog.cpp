@@ -10,8 +10,6 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace installer {
 namespace {
 const char* const kItemTexts[3] = {
@@ -21,7 +19,6 @@ const char* const kItemTexts[3] = {
 };
 const int kItemsLeft = 6;
 const int kItemsRight = 2;
-const int kGroupFrame = 2;
 } // namespace
 
 TNameFmt::TNameFmt(QWidget* mainWindow)
@@ -66,17 +63,13 @@ TNameFmt::TNameFmt(QWidget* mainWindow)
 TNameFmt::~TNameFmt() = default;
 
 void TNameFmt::FitItems() {
-    // The fixed width was laid out for MS Sans Serif; a wider substitute font is narrowed
-    // just enough that no item text is cut.
-    const int available = FormatGrp->width() - kItemsLeft - kItemsRight - kGroupFrame;
-    for (const auto& item : FormatItems) {
-        const int needed = item->sizeHint().width();
-        if (needed <= available)
-            continue;
-        QFont narrower = item->font();
-        narrower.setStretch(std::max(50, 100 * available / needed));
-        item->setFont(narrower);
-    }
+    // The items take their width from the group's layout; the fixed width was laid out for
+    // MS Sans Serif, and a wider substitute font is narrowed just enough to fit it.
+    FormatGrp->layout()->activate();
+    for (const auto& item : FormatItems)
+        FitCaptionFont(*item);
+    FitCaptionFont(*Button1);
+    FitCaptionFont(*Button2);
 }
 
 int TNameFmt::ItemIndex() const {

@@ -27,6 +27,7 @@ TReadme::TReadme(QWidget* mainWindow)
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo1->setTabChangesFocus(true);
+    Memo1->setAccessibleName(QStringLiteral("Readme"));
 
     // The bottom panel, without bevel.
     Panel1 = std::make_unique<QFrame>(this);
@@ -41,6 +42,8 @@ TReadme::TReadme(QWidget* mainWindow)
     for (QPushButton* button : {Button1.get(), Button2.get()})
         button->setAutoDefault(false);
     QWidget::setTabOrder(Button1.get(), Button2.get());
+    FitCaptionFont(*Button1);
+    FitCaptionFont(*Button2);
 
     connect(Button1.get(), &QPushButton::clicked, this,
             [this] { Guarded([this] { Button1Click(); }); });
@@ -50,9 +53,14 @@ TReadme::TReadme(QWidget* mainWindow)
 TReadme::~TReadme() = default;
 
 void TReadme::LoadFromFile(const std::string& path) {
+    // A readme written as UTF-8 shows its characters; any other is read as Latin-1, so
+    // that every byte still shows as some character.
+    const TextFileBytes file = TextFileEncoding(platform::ReadFileBytes(path));
     QStringList lines;
-    for (const std::string& line : TextLines(platform::ReadFileBytes(path)))
-        lines << ToQString(line);
+    for (const std::string& line : TextLines(file.bytes)) {
+        lines << (file.utf8 ? QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()))
+                            : ToQString(line));
+    }
     Memo1->setPlainText(lines.join(QLatin1Char('\n')));
 }
 

@@ -19,8 +19,9 @@ public:
     explicit TReadme(QWidget* mainWindow);
     ~TReadme() override;
 
-    // Replaces the memo's text with the file's lines; raises EFOpenError when the file
-    // cannot be read.
+    // Replaces the memo's text with the file's lines, read as UTF-8 when the file is
+    // well-formed UTF-8 and as Latin-1 otherwise; raises EFOpenError when the file cannot
+    // be read.
     void LoadFromFile(const std::string& path);
 
     // OK: tells the main window the readme was acknowledged, then closes with mrOk.

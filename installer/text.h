@@ -16,6 +16,23 @@ std::string UpperCase(const std::string& text);
 // does not start another line, and NUL bytes (which no text control can show) are dropped.
 std::vector<std::string> TextLines(const std::string& bytes);
 
+// Whether `bytes` is well-formed UTF-8: no overlong forms, no surrogate halves, nothing
+// beyond U+10FFFF, no sequence cut short. Plain ASCII is.
+bool IsUtf8(const std::string& bytes);
+
+// How a text file is to be read: UTF-8 when it is well-formed UTF-8 (its byte-order mark, if
+// any, removed), otherwise Latin-1, byte for byte.
+struct TextFileBytes {
+    std::string bytes;
+    bool utf8 = false;
+};
+TextFileBytes TextFileEncoding(const std::string& bytes);
+
+// The name a saved status log is offered under: "apply-update-<update>-<date>.log", with
+// every character of the update identifier that does not belong in a file name (anything
+// but letters, digits, ".", "_" and "-") replaced by "_".
+std::string SavedLogName(const std::string& updateId, const std::string& isoDate);
+
 // The text of the top-level error report: the message with "." appended when its last
 // character sorts after "." (so texts that end in a line break or punctuation stay as
 // they are).

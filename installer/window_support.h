@@ -10,6 +10,7 @@
 #include <exception>
 #include <string>
 
+class QAbstractButton;
 class QWidget;
 
 namespace installer {
@@ -21,6 +22,16 @@ std::string FromQString(const QString& text);
 
 // "MS Sans Serif" at 8 points (11 pixels); the toolkit substitutes its nearest font.
 QFont WindowFont();
+
+// The width a button, check box or radio button has for its caption, as its style draws it,
+// and the width its caption needs in its font.
+int CaptionRoom(const QAbstractButton& button);
+int CaptionWidth(const QAbstractButton& button);
+
+// The controls were laid out for MS Sans Serif; where a substitute font is wider, the
+// control's own font is narrowed just enough that its caption fits. The control keeps its
+// place and size, and so does every other control.
+void FitCaptionFont(QAbstractButton& button);
 
 // Moves a window so that its centre is the centre of `over` (the screen when null).
 void CentreWindow(QWidget& window, const QWidget* over);

@@ -162,8 +162,9 @@ public:
     bool Connected = false;
     std::int16_t ReplyNumber = 0;
     std::string TransactionReply;
-    std::int32_t BytesTotal = 0;
-    std::int32_t BytesSent = 0;
+    // Save files of many GiB exist: the byte counts of an upload are 64-bit.
+    std::int64_t BytesTotal = 0;
+    std::int64_t BytesSent = 0;
     std::int32_t LastErrorNo = 0;
     std::string Status;
     std::vector<std::string> WinsockInfo;

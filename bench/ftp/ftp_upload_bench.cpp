@@ -2,7 +2,7 @@
 // the same server, and a plain file-to-socket copy over loopback (the limit).
 //
 //   ftp_upload_bench [--size-mib N] [--runs N] [--dir D] [--congestion C]
-//                    [--compare-client PATH]
+//                    [--compare-client PATH] [--progress]
 //   (defaults: 1024, 5, /tmp, cubic. D: where the benchmark mounts its memory file system.
 //   C: TCP's congestion control on the benchmark's own loopback, "system" for the machine's.
 //   PATH: another build of this benchmark, whose TFtpClient client then runs against the same
@@ -19,6 +19,7 @@
 #include "ftp/ftp_client.h"
 #include "platform/broken_pipe.h"
 #include "platform/event_pump.h"
+#include "progress_bar_child.h"
 #include "vsftpd_server.h"
 
 #include <arpa/inet.h>
@@ -159,6 +160,9 @@ private:
 struct Run {
     double dataSeconds, totalSeconds, cpuSeconds, peakMiB;
     double serverCpuSeconds = -1; // vsftpd's sessions; below 0 where not measured
+    double barChanges = -1;       // with the main window: how often its progress bar changed
+    double dataCpuSeconds = -1;   // with the main window: CPU time of the data phase
+    double barSeconds = -1;       // with the progress bar: time spent showing it
 };
 
 struct Kind {
@@ -178,11 +182,12 @@ Run Measure(const std::vector<std::string>& argv, bool curlTimings) {
         // Thrown, not exited: the server and the work directory must be cleaned up.
         throw std::runtime_error("run failed: " + argv[0] + " " + argv[1] + "\n" + child.output);
     }
-    double first = 0, second = 0;
-    std::istringstream(child.output) >> first >> second;
+    double first = 0, second = 0, third = -1, fourth = -1, fifth = -1;
+    std::istringstream(child.output) >> first >> second >> third >> fourth >> fifth;
     // curl prints time_pretransfer and time_total: the data phase is what lies between.
     const double data = curlTimings ? second - first : first;
-    return {data, child.wallSeconds, child.cpuSeconds, child.peakResidentMiB};
+    return {data, child.wallSeconds, child.cpuSeconds, child.peakResidentMiB, -1, third, fourth,
+            fifth};
 }
 
 std::string LoadAverage() {
@@ -205,6 +210,82 @@ void WriteFile(const std::filesystem::path& path, std::size_t bytes) {
                   static_cast<std::streamsize>(std::min(block.size(), bytes - written)));
 }
 
+// TFtpClient against the fast server, each mode as it is and with the progress bar shown,
+// in rotated rounds after a warm-up; prints the medians and how much the bar costs.
+int ProgressBenchmark(const std::string& self, std::size_t bytes, int runs,
+                      const std::filesystem::path& file, int port, const std::string& header) {
+    const std::string portText = std::to_string(port);
+    struct Plan {
+        std::string name;
+        std::vector<std::string> argv;
+    };
+    std::vector<Plan> plans;
+    // Per mode: the plain client, the client with the main window open, and with the window
+    // showing the progress; the bar's cost is the difference of the last two.
+    constexpr std::size_t kPerMode = 3;
+    for (const std::string mode : {"active", "passive"}) {
+        plans.push_back({"TFtpClient " + mode,
+                         {self, "--child-upload", mode, portText, file.string(), "in/" + mode}});
+        plans.push_back({"TFtpClient " + mode + ", window",
+                         {self, "--child-upload-window", mode, portText, file.string(),
+                          "in/window-" + mode, "none"}});
+        plans.push_back({"TFtpClient " + mode + ", window + bar",
+                         {self, "--child-upload-window", mode, portText, file.string(),
+                          "in/bar-" + mode, "bar"}});
+    }
+    std::vector<std::vector<Run>> measured(plans.size());
+    for (int round = -1; round < runs; ++round) {
+        for (std::size_t step = 0; step < plans.size(); ++step) {
+            const std::size_t k = (step + static_cast<std::size_t>(round + 1)) % plans.size();
+            const Run run = Measure(plans[k].argv, false);
+            if (round >= 0)
+                measured[k].push_back(run);
+        }
+    }
+    std::printf("%s\n\n", header.c_str());
+    std::printf("%-32s %10s %13s %10s %15s %8s %11s\n", "", "data MB/s", "middle half", "CPU s/GiB",
+                "data CPU s/GiB", "changes", "bar share");
+    std::vector<double> rate(plans.size()), share(plans.size());
+    for (std::size_t k = 0; k < plans.size(); ++k) {
+        std::vector<double> d, c, dc, b, bs;
+        for (const Run& r : measured[k]) {
+            d.push_back(bytes / r.dataSeconds / kMB);
+            c.push_back(r.cpuSeconds / (bytes / kGiB));
+            dc.push_back(r.dataCpuSeconds / (bytes / kGiB));
+            b.push_back(r.barChanges);
+            bs.push_back(100 * r.barSeconds / r.dataSeconds);
+        }
+        rate[k] = Median(d);
+        share[k] = Median(bs);
+        // The middle half of the runs: how far this machine moves a kind from run to run.
+        std::sort(d.begin(), d.end());
+        char spread[32];
+        std::snprintf(spread, sizeof spread, "%.0f-%.0f", d[d.size() / 4], d[d.size() * 3 / 4]);
+        char dataCpu[32] = "-", changes[32] = "-", barShare[32] = "-";
+        if (k % kPerMode != 0)
+            std::snprintf(dataCpu, sizeof dataCpu, "%.3f", Median(dc));
+        if (k % kPerMode == kPerMode - 1) {
+            std::snprintf(changes, sizeof changes, "%.0f", Median(b));
+            std::snprintf(barShare, sizeof barShare, "%.2f %%", share[k]);
+        }
+        std::printf("%-32s %10.0f %13s %10.3f %15s %8s %11s\n", plans[k].name.c_str(), rate[k],
+                    spread, Median(c), dataCpu, changes, barShare);
+    }
+    // Two views of the bar's cost: the difference of the medians, which the machine's own
+    // movement blurs, and the share of the data phase spent showing the progress, which is
+    // the most the bar can take from the upload.
+    std::printf("\ngoal: with the progress bar within 3 %% of the speed without it\n");
+    for (std::size_t k = 0; k < plans.size(); k += kPerMode) {
+        const double bar = 100 * (rate[k + 2] / rate[k + 1] - 1);
+        const double window = 100 * (rate[k + 1] / rate[k] - 1);
+        std::printf("%-32s medians %+.1f %%, time on the bar %.2f %% (%s); the window itself "
+                    "%+.1f %%\n",
+                    plans[k].name.c_str(), bar, share[k + 2], share[k + 2] <= 3 ? "met" : "not met",
+                    window);
+    }
+    return 0;
+}
+
 } // namespace
 
 int Benchmark(const std::vector<std::string>& args);
@@ -220,9 +301,20 @@ int main(int argc, char** argv) {
     }
 }
 
-int Benchmark(const std::vector<std::string>& args) {
+int Benchmark(const std::vector<std::string>& allArgs) {
+    std::vector<std::string> args;
+    bool progressOnly = false;
+    for (const std::string& arg : allArgs) {
+        if (arg == "--progress")
+            progressOnly = true;
+        else
+            args.push_back(arg);
+    }
     if (args.size() == 5 && args[0] == "--child-upload")
         return ChildUpload(args[1] == "passive", std::atoi(args[2].c_str()), args[3], args[4]);
+    if (args.size() == 6 && args[0] == "--child-upload-window")
+        return bench::ChildUploadInWindow(args[1] == "passive", std::atoi(args[2].c_str()), args[3],
+                                          args[4], args[5] == "bar");
     if ((args.size() == 3 || args.size() == 4) && args[0] == "--child-copy")
         return ChildCopy(std::atoi(args[1].c_str()), args[2], args.size() == 4);
 
@@ -260,6 +352,15 @@ int Benchmark(const std::vector<std::string>& args) {
     WriteFile(smallFile, 16u << 20);
 
     bench::DiscardingServer fast(work / "dropped");
+    if (progressOnly) {
+        std::filesystem::create_directories(work / "dropped" / "in");
+        char header[256];
+        std::snprintf(header, sizeof header,
+                      "file %zu MiB on a huge-page tmpfs, %d runs after a warm-up, medians; "
+                      "pyftpdlib dropping the uploads, congestion control %s; machine load %s",
+                      sizeMiB, runs, congestion.c_str(), LoadAverage().c_str());
+        return ProgressBenchmark(self, bytes, runs, file, fast.Port(), header);
+    }
     bench::VsftpdServer storing(work / "vsftpd");
     Sink sink;
     const std::string curl = APPLY_UPDATE_CURL;

@@ -6,6 +6,8 @@
 
 #include <gmock/gmock.h>
 
+#include <set>
+
 namespace apply_test {
 namespace {
 
@@ -54,8 +56,10 @@ TEST_F(ApplyFailuresTest, ValidationStopsBeforeAnythingChanges) {
     Load();
     struct Case {
         std::string ip, user, password, message;
+        std::set<ApplyField> unsendable = {}; // fields holding a character beyond Latin-1
     };
     const std::string ip = "127.0.0.1:" + std::to_string(host->Port());
+    const std::string cannot = " contains a character that cannot be sent to the AS/400.";
     const Case cases[] = {
         {"", "QSECOFR", "pw", "You must specify a valid IP Address"},
         {ip, "", "pw", "You must type a valid AS/400 User ID"},
@@ -69,6 +73,19 @@ TEST_F(ApplyFailuresTest, ValidationStopsBeforeAnythingChanges) {
         {"127.0.0.1:21x", "QSECOFR", "pw",
          "The port after \":\" in the AS/400 IP Address "
          "must be a number from 1 to 65535"},
+        // A character that cannot be sent is refused by the field's caption, in the order
+        // of the fields, each after its own emptiness check.
+        {ip, "QSECOFR", "pw", "The AS/400 IP Address" + cannot, {ApplyField::SystemEdt}},
+        {ip, "QSECOFR", "pw", "The User ID" + cannot, {ApplyField::UserIdEdt}},
+        {ip, "QSECOFR", "pw", "The Password" + cannot, {ApplyField::PassEdt}},
+        {ip, "QSECOFR", "pw", "The Target library" + cannot, {ApplyField::TargetLibEdt}},
+        {ip,
+         "QSECOFR",
+         "pw",
+         "The User ID" + cannot,
+         {ApplyField::UserIdEdt, ApplyField::PassEdt, ApplyField::TargetLibEdt}},
+        {"", "QSECOFR", "pw", "You must specify a valid IP Address", {ApplyField::SystemEdt}},
+        {"127.0.0.1:", "QSECOFR", "pw", "The Target library" + cannot, {ApplyField::TargetLibEdt}},
     };
     ui.log = {"kept"};
     for (const Case& c : cases) {
@@ -76,10 +93,12 @@ TEST_F(ApplyFailuresTest, ValidationStopsBeforeAnythingChanges) {
         ui.fields[ApplyField::SystemEdt] = c.ip;
         ui.fields[ApplyField::UserIdEdt] = c.user;
         ui.fields[ApplyField::PassEdt] = c.password;
+        ui.unsendable = c.unsendable;
         Apply();
         EXPECT_THAT(ui.messages, ElementsAre(c.message));
     }
     EXPECT_THAT(ui.log, ElementsAre("kept"));
+    EXPECT_THAT(ui.progress, IsEmpty());
     EXPECT_THAT(ui.calls, Not(Contains("busy cursor")));
     EXPECT_THAT(host->Commands(), IsEmpty());
     EXPECT_FALSE(SettingsWritten());
@@ -249,6 +268,10 @@ TEST_F(ApplyFailuresTest, MissingFilenameKeyEndsTheRunAtTheUpdatesUpload) {
     Apply();
     EXPECT_EQ(ui.log.back(), "Transferring update...");
     EXPECT_THAT(reports, ElementsAre("Cannot open file *NONE"));
+    // The progress said so, and went with the run.
+    ASSERT_FALSE(ui.progress.empty());
+    EXPECT_EQ(ui.progress.back().second, "Sending *NONE failed");
+    EXPECT_FALSE(ui.progressVisible);
     EXPECT_FALSE(HostSent("STOR MYUPD"));
     EXPECT_FALSE(HostSent("zlclupd"));
     EXPECT_EQ(host->Commands().back(), "QUIT");

@@ -97,6 +97,16 @@ void FakeApplyUi::AddLine(const std::string& message, int blankLines) {
         onLine(message);
 }
 
+void FakeApplyUi::ShowUploadProgress(int permille, const std::string& text) {
+    progress.emplace_back(permille, text);
+    progressVisible = true;
+}
+
+void FakeApplyUi::HideUploadProgress() {
+    progressVisible = false;
+    ++progressHidden;
+}
+
 std::string FakeApplyUi::ExecutablePath() const {
     return executableDirectory + "apply-update";
 }

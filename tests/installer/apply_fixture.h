@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ namespace apply_test {
 class FakeApplyUi : public installer::ApplyUi {
 public:
     std::map<installer::ApplyField, std::string> fields;
+    std::set<installer::ApplyField> unsendable; // fields holding a character beyond Latin-1
     bool replace = false;
     int nameFormat = installer::kNameFmtNoOverride;
     bool readmeAcknowledged = false;
@@ -39,6 +41,10 @@ public:
     bool busyCursor = false;
     bool windowEnabled = true;
     std::map<installer::ApplyControl, bool> enabled;
+    // The upload progress: each state shown (permille and text), and whether it is shown.
+    std::vector<std::pair<int, std::string>> progress;
+    bool progressVisible = false;
+    int progressHidden = 0;
 
     // Called after each line is added, with the line.
     std::function<void(const std::string&)> onLine;
@@ -52,10 +58,15 @@ public:
     void SetWindowEnabled(bool enabled) override;
     void SetControlEnabled(installer::ApplyControl control, bool enabled) override;
     std::string FieldText(installer::ApplyField field) const override;
+    bool FieldSendable(installer::ApplyField field) const override {
+        return unsendable.count(field) == 0;
+    }
     bool ReplaceChecked() const override { return replace; }
     int NameFormatIndex() const override { return nameFormat; }
     void ClearLog() override;
     void AddLine(const std::string& message, int blankLines) override;
+    void ShowUploadProgress(int permille, const std::string& text) override;
+    void HideUploadProgress() override;
     std::string ExecutablePath() const override;
     std::string ExecutableDirectory() const override { return executableDirectory; }
     bool FileExists(const std::string& path) const override;

@@ -56,6 +56,34 @@ TEST_F(ApplyRunTest, SuccessfulRunLogsEveryStepSendsTheScriptAndUploadsBothFiles
     EXPECT_FALSE(ftp->Connected);
 }
 
+TEST_F(ApplyRunTest, ProgressFollowsEachSaveFileKeepsItsSummaryAndGoesAtTheRunsEnd) {
+    StartHost();
+    StandardDescriptor();
+    Load();
+    FillFields();
+    Apply();
+
+    // Per save file: its start, then its share rising to the whole, then its summary,
+    // which stays until the next file starts.
+    std::vector<std::string> shown;
+    int permille = 0;
+    for (const auto& [share, text] : ui.progress) {
+        if (text.rfind("Sending ", 0) == 0) {
+            EXPECT_EQ(share, 0) << text;
+            permille = 0;
+        }
+        EXPECT_GE(share, permille) << text;
+        permille = share;
+        if (text.find('%') == std::string::npos)
+            shown.push_back(text.substr(0, text.find(" in ")));
+    }
+    EXPECT_THAT(shown, ElementsAre("Sending W_CHKLCKSF.SVF...", "Sent W_CHKLCKSF.SVF: 70 KB",
+                                   "Sending MYUPD.SVF...", "Sent MYUPD.SVF: 150 KB"));
+    EXPECT_EQ(ui.progress.back().first, 1000);
+    EXPECT_FALSE(ui.progressVisible);
+    EXPECT_EQ(ui.progressHidden, 1);
+}
+
 TEST_F(ApplyRunTest, BusyPartDisablesInOrderKeepsStopAndRestoresEverything) {
     StartHost();
     StandardDescriptor();

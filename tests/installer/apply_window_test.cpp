@@ -2,6 +2,7 @@
 // the operator sees in the status log, the dialogs, and the Close button that reads Stop
 // while a run is busy.
 #include "installer/main_window.h"
+#include "installer/upload_progress_bar.h"
 #include "tests/installer/modal_driver.h"
 #include "tests/installer/windows_fixture.h"
 #include "tests/support/host_emulator.h"
@@ -15,6 +16,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -72,6 +74,41 @@ TEST_F(ApplyWindowTest, SuccessfulRunShowsEveryStepInTheStatusLog) {
     EXPECT_TRUE(Form().ApplyBtn->isEnabled());
     EXPECT_EQ(Form().CancelBtn->text(), "Close");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(Form().UploadProgressBar->isVisible()); // shown only while a run uploads
+}
+
+TEST_F(ApplyWindowTest, CharacterBeyondLatin1IsRefusedBeforeAnythingIsSent) {
+    StartHost();
+    Package();
+    CreateAndShow();
+    Fill();
+    Form().PassEdt->setText(QString::fromUtf8("Secret\xe2\x82\xac"));
+    const auto message = WhenMessageBox();
+    ClickApply();
+    ASSERT_TRUE(message->seen);
+    EXPECT_EQ(message->text,
+              "The Password contains a character that cannot be sent to the AS/400.");
+    EXPECT_THAT(host->Commands(), ::testing::IsEmpty());
+    EXPECT_THAT(Form().LogLines(), ::testing::IsEmpty());
+}
+
+TEST_F(ApplyWindowTest, SavedLogNeverHoldsThePasswordEvenWhenTheHostEchoesIt) {
+    StartHost({"--fail-install", "CPF9898: Profile QSECOFR password Secret1 expired."});
+    Package();
+    CreateAndShow();
+    Fill();
+    ASSERT_EQ(host->Password(), "Secret1");
+    const auto dialog = WhenMessageBox();
+    ClickApply();
+    ASSERT_TRUE(dialog->seen);
+    EXPECT_THAT(Form().LogLines(), Contains(::testing::HasSubstr("password Secret1 expired")));
+
+    const std::filesystem::path saved = dir / "run.log";
+    ASSERT_TRUE(Form().WriteLog(QString::fromStdString(saved)));
+    std::ifstream in(saved, std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    EXPECT_THAT(text, ::testing::HasSubstr("password ******** expired"));
+    EXPECT_THAT(text, Not(::testing::HasSubstr("Secret1")));
 }
 
 TEST_F(ApplyWindowTest, LockedObjectEndsWithTheErrorDialog) {

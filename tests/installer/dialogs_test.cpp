@@ -68,6 +68,19 @@ TEST_F(DialogsTest, ReadmeIsLoadedAtShowAndTheButtonEnabled) {
     EXPECT_FALSE(Form().ReadmeAcknowledged());
 }
 
+TEST_F(DialogsTest, ReadmeInUtf8IsShownAsUtf8WithOrWithoutItsMark) {
+    const QString expected = QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac\n\xc5\x81\xc3\xb3"
+                                               "d\xc5\xba");
+    for (const std::string mark : {"", "\xef\xbb\xbf"}) {
+        testing_support::WriteFile(dir / "pkg/Readme.txt",
+                                   mark + "caf\xc3\xa9 \xe2\x82\xac\r\n\xc5\x81\xc3\xb3"
+                                          "d\xc5\xba");
+        windows.reset();
+        CreateAndShow();
+        EXPECT_EQ(Readme().Memo1->toPlainText(), expected) << mark.size();
+    }
+}
+
 TEST_F(DialogsTest, AReadmeDirectoryIsNoReadme) {
     std::filesystem::create_directory(dir / "pkg/Readme.txt");
     CreateAndShow();

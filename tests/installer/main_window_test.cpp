@@ -1,11 +1,17 @@
 #include "installer/main_window.h"
+#include "installer/upload_progress_bar.h"
 #include "platform/exception.h"
 #include "tests/installer/modal_driver.h"
 #include "tests/installer/windows_fixture.h"
 
 #include <QCheckBox>
+#include <QDate>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -13,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -179,6 +187,7 @@ TEST_F(MainWindowTest, DisablingForApplyAndEnablingAgain) {
                          ApplyControl::ApplyBtn, ApplyControl::CancelBtn})
         Form().SetControlEnabled(control, false);
     EXPECT_FALSE(Form().Button1->isEnabled());
+    EXPECT_TRUE(Form().UploadProgressBar->isEnabled()); // takes no input; stays readable
 
     // A disabled window ignores its close box.
     EXPECT_FALSE(Form().close());
@@ -231,6 +240,109 @@ TEST_F(MainWindowTest, ExecutableLocationAndFileExistence) {
     testing_support::WriteFile(dir / "pkg/W_CHKLCKSF.SVF", "x");
     EXPECT_TRUE(Form().FileExists(dir / "pkg/W_CHKLCKSF.SVF"));
     EXPECT_FALSE(Form().FileExists(dir / "pkg"));
+}
+
+TEST_F(MainWindowTest, EveryEditIsNamedByItsCaptionAndTheProgressIsDescribed) {
+    Create();
+    const std::pair<QLabel*, QWidget*> captioned[] = {
+        {Form().Label1.get(), Form().SystemEdt.get()},
+        {Form().Label2.get(), Form().UserIdEdt.get()},
+        {Form().Label3.get(), Form().PassEdt.get()},
+        {Form().Label7.get(), Form().TargetLibEdt.get()},
+        {Form().Label4.get(), Form().StatusMemo.get()}};
+    for (const auto& [label, edit] : captioned) {
+        EXPECT_EQ(label->buddy(), edit) << label->text().toStdString();
+        EXPECT_EQ(edit->accessibleName(), label->text());
+    }
+    EXPECT_FALSE(Form().UploadProgressBar->accessibleDescription().isEmpty());
+    EXPECT_EQ(Form().UploadProgressBar->focusPolicy(), Qt::NoFocus); // not a tab stop
+}
+
+TEST_F(MainWindowTest, OnlyFieldsWithinLatin1CanBeSent) {
+    Create();
+    const std::pair<QString, bool> cases[] = {
+        {QStringLiteral("QSECOFR"), true},
+        {QString::fromLatin1("caf\xe9 \xff"), true},
+        {QString::fromUtf8("pa\xe2\x82\xacss"), false},  // the euro sign
+        {QString::fromUtf8("\xc4\x80"), false},          // U+0100, just beyond
+        {QString::fromUtf8("x\xf0\x9f\x98\x80"), false}, // beyond 16 bits
+    };
+    for (const auto& [text, sendable] : cases) {
+        Form().PassEdt->setText(text);
+        EXPECT_EQ(Form().FieldSendable(ApplyField::PassEdt), sendable) << text.toStdString();
+    }
+    EXPECT_TRUE(Form().FieldSendable(ApplyField::SystemEdt));
+}
+
+TEST_F(MainWindowTest, UploadProgressShowsItsTextAsGivenBesideStatusAndGoesAgain) {
+    CreateAndShow();
+    installer::TUploadProgressBar& bar = *Form().UploadProgressBar;
+    EXPECT_FALSE(bar.isVisible());
+
+    Form().ShowUploadProgress(273, "27%, 1.2 GB of 4.4 GB, 112 MB/s, 30 s left");
+    EXPECT_TRUE(bar.isVisible());
+    EXPECT_EQ(bar.value(), 273);
+    EXPECT_EQ(bar.text(), "27%, 1.2 GB of 4.4 GB, 112 MB/s, 30 s left");
+    // The bar's own placeholders mean nothing in a file name.
+    Form().ShowUploadProgress(0, "Sending %p%v%m.SVF...");
+    EXPECT_EQ(bar.text(), "Sending %p%v%m.SVF...");
+    // A name too long for the bar loses its middle.
+    const std::string name(200, 'N');
+    Form().ShowUploadProgress(1000, "Sent " + name + "X.SVF: 4.4 GB in 39 s, 113 MB/s");
+    EXPECT_TRUE(bar.text().startsWith("Sent NNN")) << bar.text().toStdString();
+    EXPECT_TRUE(bar.text().endsWith("113 MB/s")) << bar.text().toStdString();
+    EXPECT_LE(bar.fontMetrics().horizontalAdvance(bar.text()), bar.TextRoom());
+
+    // It lies in the free space: over no other control.
+    for (QWidget* other : Form().findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (other != &bar && !other->isWindow()) {
+            EXPECT_FALSE(other->geometry().intersects(bar.geometry()))
+                << other->metaObject()->className();
+        }
+    }
+    Form().HideUploadProgress();
+    EXPECT_FALSE(bar.isVisible());
+}
+
+TEST_F(MainWindowTest, LogMenuSavesTheLogAsUtf8WhereTheOperatorChooses) {
+    CreateAndShow();
+    Form().PassEdt->setText(QStringLiteral("Secret1"));
+    Form().ClearLog(); // a run begins with this password
+    Form().AddLine("caf\xe9", 1);
+    Form().StatusMemo->moveCursor(QTextCursor::End);
+    Form().StatusMemo->insertPlainText(QStringLiteral("typed Secret1 and Other9"));
+    Form().PassEdt->setText(QStringLiteral("Other9"));
+
+    const std::unique_ptr<QMenu> menu = Form().CreateLogMenu();
+    QStringList texts;
+    for (const QAction* action : menu->actions()) {
+        if (!action->isSeparator())
+            texts << action->text();
+    }
+    EXPECT_EQ(texts, (QStringList{"Copy", "Select All", "Save Log As..."}));
+    EXPECT_FALSE(menu->actions().front()->isEnabled()); // nothing selected to copy
+
+    const QString target = QString::fromStdString(dir / "saved.log");
+    const QString offered = QString::fromStdString(
+        dir / ("pkg/apply-update-_NONE-" +
+               QDate::currentDate().toString(Qt::ISODate).toStdString() + ".log"));
+    QStringList selected;
+    testing_support::WhenModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        selected = dialog->selectedFiles();
+        dialog->selectFile(target);
+        static_cast<QDialog*>(dialog)->accept(); // public there, the file dialog's own
+    });
+    menu->actions().back()->trigger();
+    EXPECT_EQ(selected, QStringList{offered});
+    std::ifstream saved(target.toStdString(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}),
+              " \ncaf\xc3\xa9\ntyped ******** and ********");
+
+    // Without a package folder to write to, the home folder is offered.
+    std::filesystem::remove_all(dir / "pkg");
+    EXPECT_EQ(QFileInfo(Form().DefaultLogPath()).absolutePath(), QDir::homePath());
 }
 
 } // namespace

@@ -27,6 +27,52 @@ TEST(TextLinesTest, EveryLineEndCountsAndAFinalOneAddsNoLine) {
     EXPECT_EQ(TextLines(std::string("x\0y\n", 4)), Lines{"xy"});
 }
 
+TEST(IsUtf8Test, OnlyWellFormedSequences) {
+    struct Case {
+        std::string bytes;
+        bool utf8;
+    };
+    const Case cases[] = {
+        {"", true},
+        {"plain ASCII", true},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", true},  // 2, 3 and 4 bytes
+        {"\xef\xbf\xbf \xf4\x8f\xbf\xbf \xed\x9f\xbf", true}, // highest of each
+        {"caf\xe9", false},                                   // Latin-1
+        {"\xc0\xaf", false},                                  // overlong "/"
+        {"\xe0\x80\xaf", false},                              // overlong, 3 bytes
+        {"\xf0\x80\x80\xaf", false},                          // overlong, 4 bytes
+        {"\xed\xa0\x80", false},                              // surrogate half
+        {"\xf4\x90\x80\x80", false},                          // beyond U+10FFFF
+        {"\xf5\x80\x80\x80", false},
+        {"\xe2\x82", false},     // cut short
+        {"\xe2\x28\xa1", false}, // not a continuation
+        {"\x80", false},         // lone continuation
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(installer::IsUtf8(c.bytes), c.utf8) << ::testing::PrintToString(c.bytes);
+}
+
+TEST(TextFileEncodingTest, Utf8WithOrWithoutMarkElseLatin1ByteForByte) {
+    const auto utf8 = installer::TextFileEncoding("\xef\xbb\xbf"
+                                                  "caf\xc3\xa9\r\n");
+    EXPECT_TRUE(utf8.utf8);
+    EXPECT_EQ(utf8.bytes, "caf\xc3\xa9\r\n");
+    EXPECT_TRUE(installer::TextFileEncoding("caf\xc3\xa9").utf8);
+    const auto latin1 = installer::TextFileEncoding("\xef\xbb\xbf"
+                                                    "caf\xe9");
+    EXPECT_FALSE(latin1.utf8);
+    EXPECT_EQ(latin1.bytes, "\xef\xbb\xbf"
+                            "caf\xe9");
+}
+
+TEST(SavedLogNameTest, UpdateIdentifierCannotLeaveTheFolder) {
+    EXPECT_EQ(installer::SavedLogName("KDX0042", "2024-05-01"),
+              "apply-update-KDX0042-2024-05-01.log");
+    EXPECT_EQ(installer::SavedLogName("*NONE", "2024-05-01"), "apply-update-_NONE-2024-05-01.log");
+    EXPECT_EQ(installer::SavedLogName("../a/b c\xe9", "2024-05-01"),
+              "apply-update-.._a_b_c_-2024-05-01.log");
+}
+
 TEST(ErrorReportTextTest, DotOnlyAfterCharactersThatSortAfterDot) {
     EXPECT_EQ(ErrorReportText("Connection closed by server"), "Connection closed by server.");
     EXPECT_EQ(ErrorReportText("Cannot open file /x/y.svf"), "Cannot open file /x/y.svf.");
