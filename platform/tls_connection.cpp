@@ -297,19 +297,48 @@ TlsStep TlsConnection::Shutdown() {
             }
         }
         closeNotifySent_ = true;
-        if (result == 1)
-            return TlsStep::Done; // the host's close-notify had come already
+        if (result == 1) {
+            closeNotifyReceived_ = true; // it had come already
+            return TlsStep::Done;
+        }
     }
     // Drops whatever has arrived (a TLS 1.3 host's sessions, its own close-notify), without
     // waiting for more.
-    std::array<char, 4096> scratch{};
-    for (;;) {
-        ERR_clear_error();
-        if (SSL_read(impl_->ssl, scratch.data(), static_cast<int>(scratch.size())) <= 0)
-            break;
-    }
-    ERR_clear_error();
+    DropIncoming();
     return TlsStep::Done;
+}
+
+TlsStep TlsConnection::AwaitClose() {
+    if (!closeNotifySent_) {
+        const TlsStep sent = Shutdown();
+        if (sent != TlsStep::Done || !closeNotifySent_)
+            return sent;
+    }
+    return DropIncoming() ? TlsStep::Done : TlsStep::WantRead;
+}
+
+bool TlsConnection::DropIncoming() {
+    std::array<char, 4096> scratch{};
+    // A host that keeps sending must not hold the call: after a bounded amount the caller's
+    // wait (and its bound) has its turn again.
+    for (int round = 0; !closeNotifyReceived_; ++round) {
+        if (round == 64) {
+            wantsWrite_ = false;
+            return false;
+        }
+        ERR_clear_error();
+        const int result = SSL_read(impl_->ssl, scratch.data(), static_cast<int>(scratch.size()));
+        if (result > 0)
+            continue;
+        const int error = SSL_get_error(impl_->ssl, result);
+        ERR_clear_error();
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            wantsWrite_ = error == SSL_ERROR_WANT_WRITE;
+            return false;
+        }
+        closeNotifyReceived_ = true; // its close-notify, the end of the stream, or a failure
+    }
+    return true;
 }
 
 } // namespace platform

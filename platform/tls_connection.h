@@ -93,6 +93,10 @@ public:
     // own close-notify is not waited for. WantRead / WantWrite as for the handshake; the
     // caller bounds that wait. Failed when the connection broke (Error()).
     TlsStep Shutdown();
+    // After Shutdown: reads and drops whatever comes until the host's own close-notify or the
+    // end of the stream (Done), so that nothing the host sends late can meet a closed socket
+    // and reset bytes of ours still on their way. WantRead meanwhile; the caller bounds it.
+    TlsStep AwaitClose();
 
     SocketHandle Socket() const { return socket_; }
 
@@ -105,6 +109,8 @@ private:
     int FailTransfer(int result, const char* doing);
     // Fixes what Verification reports, once the certificate (or the resumed session) is known.
     void SettleVerificationForSession();
+    // Reads and drops what has arrived; true once nothing more can come.
+    bool DropIncoming();
 
     SocketHandle socket_;
     std::unique_ptr<Impl> impl_;
@@ -116,6 +122,7 @@ private:
     bool accepted_ = false;
     bool wantsWrite_ = false;
     bool closeNotifySent_ = false;
+    bool closeNotifyReceived_ = false;
 };
 
 // Blocks in the event dispatcher until the socket is ready for what `connection` waits for
