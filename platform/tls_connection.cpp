@@ -67,6 +67,9 @@ TlsConnection::TlsConnection(TlsContext& context, SocketHandle socket, const std
     impl_->socket = socket;
     impl_->host = name;
     impl_->owner = this;
+    // Until the handshake has shown a certificate, nothing is trusted.
+    verification_.problems = {TlsTrustProblem::Other};
+    verification_.reasons = {"No certificate has been checked yet."};
     ERR_clear_error();
     impl_->ssl = SSL_new(context.Internals().ctx);
     if (impl_->ssl == nullptr)
