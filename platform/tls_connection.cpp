@@ -279,6 +279,7 @@ TlsStep TlsConnection::Shutdown() {
     ERR_clear_error();
     impl_->socketError = 0;
     if (!closeNotifySent_) {
+        wantsWrite_ = false;
         const int result = SSL_shutdown(impl_->ssl);
         if (result < 0) {
             switch (SSL_get_error(impl_->ssl, result)) {
@@ -305,18 +306,7 @@ TlsStep TlsConnection::Shutdown() {
             return TlsStep::Done;
         }
     }
-    // Drops whatever has arrived (a TLS 1.3 host's sessions, its own close-notify), without
-    // waiting for more.
-    DropIncoming();
-    return TlsStep::Done;
-}
-
-TlsStep TlsConnection::AwaitClose() {
-    if (!closeNotifySent_) {
-        const TlsStep sent = Shutdown();
-        if (sent != TlsStep::Done || !closeNotifySent_)
-            return sent;
-    }
+    // The host's own close-notify, or the end of the stream, ends the wait.
     return DropIncoming() ? TlsStep::Done : TlsStep::WantRead;
 }
 

@@ -87,16 +87,14 @@ public:
     // Whether the last call that could not go on waits for room (else for data to read).
     bool WantsWrite() const { return wantsWrite_; }
 
-    // Ends the connection with a close-notify. Done once it has gone out; what the host had
-    // already sent is read and dropped on the way, so that closing the socket afterwards
-    // does not reset the connection (a reset can drop bytes not yet delivered). The host's
-    // own close-notify is not waited for. WantRead / WantWrite as for the handshake; the
-    // caller bounds that wait. Failed when the connection broke (Error()).
+    // Ends the connection with a close-notify, then waits for the host's own close-notify
+    // or the end of the stream, dropping whatever else comes (a TLS 1.3 host's sessions).
+    // Only then may the socket be closed: a host may send its sessions late, after the last
+    // byte of an upload, and anything that arrives at a closed socket resets the connection,
+    // which drops whatever of the upload is still on its way. WantRead / WantWrite as for the
+    // handshake; the caller bounds the wait (a host that never closes holds it to the bound).
+    // Failed when the connection broke before the close-notify went out (Error()).
     TlsStep Shutdown();
-    // After Shutdown: reads and drops whatever comes until the host's own close-notify or the
-    // end of the stream (Done), so that nothing the host sends late can meet a closed socket
-    // and reset bytes of ours still on their way. WantRead meanwhile; the caller bounds it.
-    TlsStep AwaitClose();
 
     SocketHandle Socket() const { return socket_; }
 
@@ -109,7 +107,8 @@ private:
     int FailTransfer(int result, const char* doing);
     // Fixes what Verification reports, once the certificate (or the resumed session) is known.
     void SettleVerificationForSession();
-    // Reads and drops what has arrived; true once nothing more can come.
+    // Reads and drops what has arrived (a bounded amount per call); true once nothing more
+    // can come.
     bool DropIncoming();
 
     SocketHandle socket_;

@@ -11,6 +11,10 @@ Modes:
            close-notify) and answer a close-notify with its own
   garbage-after-handshake
            as serve up to the greeting, then bytes that are no TLS record
+  late-ticket
+           as serve without greeting or echo, but the handshake's last step (taking the
+           client's finish, then sending the session tickets) waits LATE_TICKET_S, as a
+           busy server's may: the client has sent everything by then
   garbage  answer the client's hello with bytes that are no TLS record
   plain    send a plain-text FTP reply line instead of any TLS
   stall    take the client's hello and never answer
@@ -23,8 +27,10 @@ import socket
 import ssl
 import sys
 import threading
+import time
 
 GARBAGE = b"\xde\xad\xbe\xef" * 16
+LATE_TICKET_S = 0.5
 PLAIN_REPLY = b"220 Plain text from here on.\r\n"
 VERSIONS = {"1.2": ssl.TLSVersion.TLSv1_2, "1.3": ssl.TLSVersion.TLSv1_3}
 
@@ -78,11 +84,67 @@ def serve(conn, context, options):
             pass
 
 
+def late_ticket(conn, context):
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = context.wrap_bio(incoming, outgoing, server_side=True)
+
+    def flush():
+        if outgoing.pending:
+            conn.sendall(outgoing.read())
+
+    def take(step):
+        """Runs step, feeding it the connection's bytes until it needs no more."""
+        while True:
+            try:
+                return step()
+            except ssl.SSLWantReadError:
+                flush()
+                data = conn.recv(65536)
+                if not data:
+                    raise ConnectionError("the client closed")
+                incoming.write(data)
+
+    # The client's hello, then the server's answer up to its own finish.
+    while not outgoing.pending:
+        incoming.write(conn.recv(65536))
+        try:
+            tls.do_handshake()
+        except ssl.SSLWantReadError:
+            pass
+    flush()
+    time.sleep(LATE_TICKET_S)
+    take(tls.do_handshake)
+    flush()  # the session tickets
+    report("HANDSHAKE %s 0" % tls.version())
+    digest = hashlib.sha256()
+    count = 0
+    ending = "clean"
+    try:
+        while True:
+            data = take(lambda: tls.read(65536))
+            if not data:  # the client's close-notify
+                break
+            count += len(data)
+            digest.update(data)
+    except (ssl.SSLError, ConnectionError):
+        ending = "abrupt"
+    report("RECEIVED %d %s %s" % (count, digest.hexdigest(), ending))
+    if ending == "clean":
+        try:
+            tls.unwrap()
+        except ssl.SSLError:
+            pass
+        flush()
+
+
 def handle(conn, context, options):
     with conn:
         try:
             if options.mode in ("serve", "garbage-after-handshake"):
                 serve(conn, context, options)
+                return
+            if options.mode == "late-ticket":
+                late_ticket(conn, context)
                 return
             if options.mode == "plain":
                 conn.sendall(PLAIN_REPLY)
@@ -100,8 +162,8 @@ def handle(conn, context, options):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--mode", default="serve",
-                        choices=["serve", "garbage-after-handshake", "garbage", "plain", "stall",
-                                 "close"])
+                        choices=["serve", "garbage-after-handshake", "late-ticket", "garbage",
+                                 "plain", "stall", "close"])
     parser.add_argument("--cert", required=True)
     parser.add_argument("--key", required=True)
     parser.add_argument("--max-version", choices=sorted(VERSIONS))
