@@ -30,6 +30,14 @@ public:
     using Exception::Exception;
 };
 
+// A secured connection failed: its handshake, a record that is not TLS, a certificate or a
+// file of trusted authorities that cannot be used. The message says which, in the operator's
+// terms.
+class ETlsError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // Replaces the first "%s" of a fixed message text with an argument.
 std::string FormatMessage(const std::string& pattern, const std::string& argument);
 

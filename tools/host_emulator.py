@@ -50,6 +50,13 @@ def make_session_class(options, store, record):
     })
 
 
+def secure_session_class(session_class, options):
+    # Imported only when asked for: the plain host runs without python3-openssl.
+    from ibmi.tls_session import secure_session_class as secure
+
+    return secure(session_class, options)
+
+
 def write_port_file(path, port):
     # Written whole, then renamed, so a reader never sees a partial number.
     temporary = path + ".tmp"
@@ -73,8 +80,15 @@ def main(argv=None):
     except OSError as error:
         print("host_emulator: cannot open the record: %s" % error, file=sys.stderr)
         return 2
+    session_class = make_session_class(options, store, record)
+    if options.tls:
+        try:
+            session_class = secure_session_class(session_class, options)
+        except Exception as error:  # a missing module, an unreadable certificate or key
+            print("host_emulator: cannot set up TLS: %s" % error, file=sys.stderr)
+            return 2
     try:
-        server = FTPServer(("127.0.0.1", options.port), make_session_class(options, store, record))
+        server = FTPServer(("127.0.0.1", options.port), session_class)
     except OSError as error:
         print("host_emulator: cannot listen on 127.0.0.1:%d: %s" % (options.port, error.strerror),
               file=sys.stderr)

@@ -67,9 +67,37 @@ def parse_options(argv=None):
     faults.add_argument("--no-final-reply", action="store_true",
                         help="receive an upload's data but never send the final reply")
     faults.add_argument("--verbose", action="store_true", help="log the protocol to stderr")
+    add_tls_options(p)
 
     options = p.parse_args(argv)
+    check_tls_options(p, options)
     options.silent_on = [s.lower() for s in options.silent_on]
     options.close_on = [s.lower() for s in options.close_on]
     options.reply_to = [(s.lower(), reply) for s, reply in options.reply_to]
     return options
+
+
+def add_tls_options(p):
+    tls = p.add_argument_group("FTP over TLS")
+    tls.add_argument("--tls", choices=("explicit", "implicit"),
+                     help="explicit: AUTH TLS on the normal port; implicit: TLS from the first "
+                     "byte. Either way USER/PASS need a secured control connection and "
+                     "PASV/PORT need PROT P")
+    tls.add_argument("--cert", metavar="PEM", help="the host's certificate (chain), for --tls")
+    tls.add_argument("--key", metavar="PEM", help="its private key (default: in --cert)")
+    tls.add_argument("--tls-max-version", choices=("1.2", "1.3"),
+                     help="the highest TLS version offered (default: the highest known)")
+    tls.add_argument("--tls-fault",
+                     choices=("refuse-auth", "plain-text", "stall-handshake", "garbage-handshake"),
+                     help="get TLS wrong this way (see tools/README.md)")
+
+
+def check_tls_options(p, options):
+    if options.tls is None:
+        if options.cert or options.key or options.tls_max_version or options.tls_fault:
+            p.error("--cert, --key, --tls-max-version and --tls-fault need --tls")
+        return
+    if not options.cert:
+        p.error("--tls needs --cert")
+    if options.tls == "implicit" and options.tls_fault == "refuse-auth":
+        p.error("--tls-fault refuse-auth needs --tls explicit")

@@ -1,0 +1,38 @@
+// The settings that every secured connection to one host shares: which authorities are
+// trusted, the lowest and highest TLS version, and how sessions are kept for resumption.
+// The connections themselves are TlsConnection (platform/tls_connection.h).
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// The highest version offered. TLS 1.2 is always the lowest.
+enum class TlsVersion { Highest, Tls12, Tls13 };
+
+struct TlsOptions {
+    // A PEM file of further trusted authorities (beside the system's); empty for none.
+    std::string caFile;
+    // Pins the highest version, for measuring and testing one version against a server
+    // that offers both.
+    TlsVersion highest = TlsVersion::Highest;
+};
+
+class TlsContext {
+public:
+    // Trusts the system's authorities plus those of options.caFile. Raises ETlsError when
+    // the CA file cannot be read or holds no certificate.
+    explicit TlsContext(const TlsOptions& options = {});
+    ~TlsContext();
+    TlsContext(const TlsContext&) = delete;
+    TlsContext& operator=(const TlsContext&) = delete;
+
+    struct Impl;
+    Impl& Internals() const { return *impl_; }
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace platform

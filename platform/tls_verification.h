@@ -1,0 +1,42 @@
+// What checking a host's certificate found: whether the chain leads to a trusted authority,
+// whether the dates hold and whether it names the host that was typed; and the certificate's
+// own particulars, so that the operator can be shown them and a certificate trusted once can
+// be recognised again by its fingerprint.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class TlsTrustProblem {
+    SelfSigned,    // signed by its own key, by no authority
+    UnknownIssuer, // its chain leads to no trusted authority
+    Expired,
+    NotYetValid,
+    NameMismatch, // made out for another host than the one typed
+    Other,        // anything else the check refused (bad signature, wrong purpose, ...)
+};
+
+struct TlsCertificateInfo {
+    std::string subject; // e.g. "O = Example, CN = host.example.com", printable ASCII only
+    std::string issuer;
+    std::string validFrom; // "2024-01-31 12:00:00 UTC"
+    std::string validUntil;
+    std::string sha256Fingerprint; // "AA:BB:...:FF", 32 bytes in upper-case hex
+};
+
+struct TlsVerification {
+    // Every problem found, the most telling first (in the order of TlsTrustProblem); empty
+    // when the certificate is trusted.
+    std::vector<TlsTrustProblem> problems;
+    // One sentence per problem, in the same order, for the operator.
+    std::vector<std::string> reasons;
+    TlsCertificateInfo certificate;
+
+    bool Trusted() const { return problems.empty(); }
+    // The reasons in one line, separated by spaces; empty when trusted.
+    std::string Reasons() const;
+};
+
+} // namespace platform
