@@ -249,6 +249,7 @@ void LinkDown(const std::string& name) {
     }
     std::error_code ignored;
     std::filesystem::remove(PidFile(name), ignored);
+    std::filesystem::remove(StatsFile(name), ignored);
 }
 
 void LinkUp(const LinkParams& params) {
