@@ -8,10 +8,11 @@ servers in both modes, and the installer's apply procedure runs against the emul
 both modes. Figures are medians of the rounds. Run as root from a build made with
 -DAPPLY_UPDATE_BENCH=ON:
 
-    bench/link/link_bench.py --build build-bench [--size-mib 256] [--rounds 3]
-        [--links 50:100:0,50:1000:0.001] [--apply-update-mib 1,64] [--work /dev/shm]
+    bench/link/link_bench.py --build build-bench [--size-mib 256]
+        [--links 50:100:0:3,50:1000:0.001:9] [--apply-update-mib 1,64] [--work /dev/shm]
 
-A link is RTT_MS:RATE_MBIT:LOSS. The link is torn down at the end, also after a failure.
+A link is RTT_MS:RATE_MBIT:LOSS:ROUNDS. The link is torn down at the end, also after a
+failure.
 """
 
 import argparse
@@ -80,17 +81,17 @@ class Bench:
         out, _ = self.run("near", ["ping", "-q", "-c", "20", "-i", "0.05", address])
         return [float(x) for x in re.search(r"= ([\d.]+)/([\d.]+)/([\d.]+)", out).groups()]
 
-    def tcp_copy(self, address, mib):
+    def tcp_copy(self, address, size):
         receiver = subprocess.Popen(self.inside("far", [self.build / "tcp_copy", "receive",
                                                         address]),
                                     stdout=subprocess.PIPE, text=True)
         port = receiver.stdout.readline().strip()
         before, _ = self.forwarder_cpu()
-        out, _ = self.run("near", [self.build / "tcp_copy", "send", address, port, mib])
+        out, _ = self.run("near", [self.build / "tcp_copy", "send", address, port, size])
         after, _ = self.forwarder_cpu()
         receiver.communicate()
         _, seconds, mbit = out.split()
-        return float(mbit), (after - before) / float(seconds)
+        return float(mbit), (after - before) / float(seconds), float(seconds)
 
     # --- servers in the far namespace
 
@@ -189,13 +190,13 @@ def round_trips(records, session):
     return 2 + len(commands) + 2 * uploads, len(commands), uploads
 
 
-def measure_link(bench, args, rtt, rate, loss, work):
+def measure_link(bench, args, rtt, rate, loss, rounds, work):
     print("\n## link: round trip %g ms, %g Mbit/s, loss %g" % (rtt, rate, loss), flush=True)
     bench.link_up(rtt, rate, loss)
     ping4, ping6 = bench.ping(FAR), bench.ping(FAR6)
     print("ping (min/avg/max ms): IPv4 %.2f/%.2f/%.2f, IPv6 %.2f/%.2f/%.2f"
           % (*ping4, *ping6))
-    copies = [bench.tcp_copy(address, args.size_mib) for address in (FAR, FAR6)]
+    copies = [bench.tcp_copy(address, args.size_mib << 20) for address in (FAR, FAR6)]
     print("plain TCP copy of %d MiB: IPv4 %.1f Mbit/s, IPv6 %.1f Mbit/s; forwarder CPU %.0f %% / "
           "%.0f %% of one core" % (args.size_mib, copies[0][0], copies[1][0],
                                    100 * copies[0][1], 100 * copies[1][1]), flush=True)
@@ -206,7 +207,7 @@ def measure_link(bench, args, rtt, rate, loss, work):
     vsftpd_port = bench.start_vsftpd(work)
     plans = upload_plans(bench, file, emulator_port, vsftpd_port)
     results = {name: [] for name, _, _, _ in plans}
-    for round_number in range(args.rounds):
+    for round_number in range(rounds):
         for step in range(len(plans)):
             name, argv, curl, landing = plans[(step + round_number) % len(plans)]
             cpu_before, _ = bench.forwarder_cpu()
@@ -221,7 +222,8 @@ def measure_link(bench, args, rtt, rate, loss, work):
             print("  round %d %-28s data %.3f s" % (round_number + 1, name, data), flush=True)
 
     bytes_ = args.size_mib << 20
-    print("\n| %d MiB upload | data Mbit/s | vs curl | client CPU s | forwarder CPU %% |" % args.size_mib)
+    print("\n| %d MiB upload, %d rounds | data Mbit/s | vs curl | client CPU s | forwarder CPU %% |"
+          % (args.size_mib, rounds))
     print("|---|---:|---:|---:|---:|")
     for name, _, curl, _ in plans:
         runs = results[name]
@@ -242,9 +244,13 @@ def measure_link(bench, args, rtt, rate, loss, work):
         (package / "update.Ini").write_bytes(
             b"[Defaults]\r\nUpdate=BENCHUPD\r\nDescription=Bench\r\nFilename=BENCHUPD.SVF\r\n"
             b"Lock1=APPLIB/ORDERS\r\nType1=*FILE\r\n")
-        total_bytes = 70000 + (update_mib << 20)
+        sizes = (70000, update_mib << 20)
+        total_bytes = sum(sizes)
         runs = {"active": [], "passive": []}
-        for round_number in range(args.rounds + 1):  # the first makes the save files
+        # What TCP itself needs to carry each file over a fresh connection of this link,
+        # set-up and close included: a plain copy of the same bytes.
+        copy_times = {size: [] for size in sizes}
+        for round_number in range(rounds + 1):  # the first makes the save files
             for mode in ("active", "passive"):
                 installed = bench.emulator_root / "QGPL" / "BENCHUPD.UPD"
                 if installed.exists():
@@ -255,17 +261,26 @@ def measure_link(bench, args, rtt, rate, loss, work):
                 trips, commands, uploads = round_trips(records, records[-1]["session"])
                 if round_number > 0:
                     runs[mode].append((float(out.split()[0]), trips, commands, uploads))
+            if round_number > 0:
+                for size in sizes:
+                    copy_times[size].append(bench.tcp_copy(FAR, size)[2])
         floor_transfer = total_bytes * 8 / (rate * 1e6)
-        print("\n| apply run, %d MiB update | wall s | commands | uploads | round trips | "
-              "floor s | wall / floor |" % update_mib)
-        print("|---|---:|---:|---:|---:|---:|---:|")
+        # The plain copies take the data connection's two round trips themselves.
+        tcp_carry = sum(median(copy_times[size]) for size in sizes)
+        print("\n| apply run, %d MiB update, %d rounds | wall s | commands | uploads | "
+              "round trips | floor s | wall / floor | with TCP's own carry s | wall / that |"
+              % (update_mib, rounds))
+        print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
         for mode, mode_runs in runs.items():
             wall = median([r[0] for r in mode_runs])
             _, trips, commands, uploads = mode_runs[-1]
             floor = trips * rtt / 1000 + floor_transfer
-            print("| %s | %.3f | %d | %d | %d | %d x %.3f + %.3f = %.3f | %.3f |" % (
-                mode, wall, commands, uploads, trips, trips, rtt / 1000, floor_transfer, floor,
-                wall / floor))
+            carried = (trips - 2 * uploads) * rtt / 1000 + tcp_carry
+            print("| %s | %.3f | %d | %d | %d | %d x %.3f + %.3f = %.3f | %.3f | "
+                  "%d x %.3f + %.3f = %.3f | %.3f |" % (
+                      mode, wall, commands, uploads, trips, trips, rtt / 1000, floor_transfer,
+                      floor, wall / floor, trips - 2 * uploads, rtt / 1000, tcp_carry, carried,
+                      wall / carried))
     bench.stop_servers()
 
 
@@ -273,8 +288,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", required=True)
     parser.add_argument("--size-mib", type=int, default=256)
-    parser.add_argument("--rounds", type=int, default=3)
-    parser.add_argument("--links", default="50:100:0,50:1000:0.001")
+    parser.add_argument("--links", default="50:100:0:3,50:1000:0.001:9")
     parser.add_argument("--apply-update-mib", default="1,64")
     parser.add_argument("--work", default="/dev/shm")
     args = parser.parse_args()
@@ -285,11 +299,11 @@ def main():
     print("machine load %s" % open("/proc/loadavg").read().split(" ", 3)[:3])
     try:
         for link in args.links.split(","):
-            rtt, rate, loss = (float(x) for x in link.split(":"))
+            rtt, rate, loss, rounds = (float(x) for x in link.split(":"))
             work = pathlib.Path(tempfile.mkdtemp(prefix="link-bench-", dir=args.work))
             os.chmod(work, 0o755)
             try:
-                measure_link(bench, args, rtt, rate, loss, work)
+                measure_link(bench, args, rtt, rate, loss, int(rounds), work)
             finally:
                 bench.stop_servers()
                 bench.link_down()

@@ -3,8 +3,8 @@
 //
 //   tcp_copy receive ADDRESS   prints the port it listens on, takes one connection, reads it
 //                              to its end, then prints "<bytes> <seconds> <Mbit/s>"
-//   tcp_copy send ADDRESS PORT MIB
-//                              sends MIB MiB, and once the receiver has read them all and
+//   tcp_copy send ADDRESS PORT BYTES
+//                              sends BYTES bytes, and once the receiver has read them all and
 //                              closed prints "<bytes> <seconds> <Mbit/s>", seconds from the
 //                              connection's start to the receiver's close
 #include <arpa/inet.h>
@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -71,7 +72,7 @@ int Receive(const char* address) {
     return 0;
 }
 
-int Send(const char* address, const char* port, unsigned long long mib) {
+int Send(const char* address, const char* port, unsigned long long total) {
     addrinfo* at = Resolve(address, port, false);
     const int out = ::socket(at->ai_family, SOCK_STREAM, 0);
     const double start = Now();
@@ -81,9 +82,9 @@ int Send(const char* address, const char* port, unsigned long long mib) {
     }
     freeaddrinfo(at);
     std::vector<char> block(1 << 20, 'x');
-    const unsigned long long total = mib << 20;
     for (unsigned long long sent = 0; sent < total;) {
-        const ssize_t n = ::send(out, block.data(), block.size(), 0);
+        const ssize_t n =
+            ::send(out, block.data(), std::min<unsigned long long>(block.size(), total - sent), 0);
         if (n <= 0) {
             std::perror("tcp_copy: send");
             return 1;
@@ -105,6 +106,6 @@ int main(int argc, char** argv) {
         return Receive(argv[2]);
     if (argc == 5 && std::strcmp(argv[1], "send") == 0)
         return Send(argv[2], argv[3], std::strtoull(argv[4], nullptr, 10));
-    std::fprintf(stderr, "usage: tcp_copy receive ADDRESS | tcp_copy send ADDRESS PORT MIB\n");
+    std::fprintf(stderr, "usage: tcp_copy receive ADDRESS | tcp_copy send ADDRESS PORT BYTES\n");
     return 2;
 }
