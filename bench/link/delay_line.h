@@ -14,6 +14,8 @@ namespace netlink {
 class LossPattern {
 public:
     LossPattern(double fraction, std::uint64_t seed);
+    // Starts the pattern again from its seed.
+    void Restart() { state_ = seed_; }
     // True for the packet to be dropped.
     bool Drop() {
         if (threshold_ == 0)
@@ -27,8 +29,13 @@ public:
 
 private:
     std::uint64_t threshold_;
+    std::uint64_t seed_;
     std::uint64_t state_;
 };
+
+// Whether an IP packet (version 4, or 6 without extension headers) is a TCP segment with the
+// SYN flag: the start of a connection.
+bool IsTcpSyn(const std::uint8_t* packet, std::size_t bytes);
 
 class DelayLine {
 public:

@@ -55,6 +55,10 @@ struct Direction {
                 ++overflow;
                 continue;
             }
+            // Each connection meets the same losses at the same packet counts, from its SYN on,
+            // so that runs of different programs over the link compare.
+            if (IsTcpSyn(line.Tail(), static_cast<std::size_t>(n)))
+                pattern.Restart();
             if (pattern.Drop()) {
                 ++lost;
                 continue;

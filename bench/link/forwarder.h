@@ -1,6 +1,7 @@
 // The link's own program: moves every packet between the two namespaces' TUN devices, each
-// held for the one-way delay, a set fraction lost. Runs until SIGTERM or SIGINT; SIGUSR1
-// writes its counters and CPU time to the stats file.
+// held for the one-way delay, a set fraction lost. The loss pattern of each direction starts
+// again from its seed at every TCP SYN, so every connection meets the same losses. Runs until
+// SIGTERM or SIGINT; SIGUSR1 writes its counters and CPU time to the stats file.
 #pragma once
 
 #include <cstdint>
