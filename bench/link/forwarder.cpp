@@ -40,6 +40,7 @@ struct Direction {
     DelayLine line;
     LossPattern pattern;
     std::uint64_t packets = 0, bytes = 0, lost = 0, overflow = 0, sent = 0, writeErrors = 0;
+    int lastWriteErrno = 0;
     std::uint8_t scratch[DelayLine::kSlotBytes]; // where a packet goes that has no slot
 
     // Reads what the device holds, up to one batch.
@@ -70,10 +71,12 @@ struct Direction {
     // Writes every packet whose time has come.
     void Release(std::uint64_t now) {
         while (!line.Empty() && line.HeadRelease() <= now) {
-            if (::write(to, line.Head(), line.HeadBytes()) < 0)
+            if (::write(to, line.Head(), line.HeadBytes()) < 0) {
                 ++writeErrors;
-            else
+                lastWriteErrno = errno;
+            } else {
                 ++sent;
+            }
             line.Pop();
         }
     }
@@ -101,7 +104,8 @@ void WriteStats(const std::string& path, const Direction* directions, std::uint6
             const Direction& dir = directions[d];
             out << names[d] << " packets " << dir.packets << " bytes " << dir.bytes << " lost "
                 << dir.lost << " overflow " << dir.overflow << " sent " << dir.sent
-                << " write_errors " << dir.writeErrors << "\n";
+                << " write_errors " << dir.writeErrors << " last_write_errno " << dir.lastWriteErrno
+                << "\n";
         }
     }
     std::rename(temporary.c_str(), path.c_str());

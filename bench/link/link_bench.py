@@ -11,6 +11,8 @@ both modes. Figures are medians of the rounds. Run as root from a build made wit
     bench/link/link_bench.py --build build-bench [--size-mib 256]
         [--links 50:100:0:3,50:1000:0.001:9] [--apply-update-mib 1,64] [--work /dev/shm]
 
+--size-mib 0 leaves the uploads out (apply runs only).
+
 A link is RTT_MS:RATE_MBIT:LOSS:ROUNDS. The link is torn down at the end, also after a
 failure.
 """
@@ -196,18 +198,18 @@ def measure_link(bench, args, rtt, rate, loss, rounds, work):
     ping4, ping6 = bench.ping(FAR), bench.ping(FAR6)
     print("ping (min/avg/max ms): IPv4 %.2f/%.2f/%.2f, IPv6 %.2f/%.2f/%.2f"
           % (*ping4, *ping6))
-    copies = [bench.tcp_copy(address, args.size_mib << 20) for address in (FAR, FAR6)]
+    copies = [bench.tcp_copy(address, max(args.size_mib, 64) << 20) for address in (FAR, FAR6)]
     print("plain TCP copy of %d MiB: IPv4 %.1f Mbit/s, IPv6 %.1f Mbit/s; forwarder CPU %.0f %% / "
-          "%.0f %% of one core" % (args.size_mib, copies[0][0], copies[1][0],
+          "%.0f %% of one core" % (max(args.size_mib, 64), copies[0][0], copies[1][0],
                                    100 * copies[0][1], 100 * copies[1][1]), flush=True)
 
     file = work / "upload.bin"
-    write_file(file, args.size_mib << 20)
+    write_file(file, args.size_mib << 20)  # 0: apply runs only
     emulator_port = bench.start_emulator(work)
-    vsftpd_port = bench.start_vsftpd(work)
-    plans = upload_plans(bench, file, emulator_port, vsftpd_port)
+    vsftpd_port = bench.start_vsftpd(work) if args.size_mib else 0
+    plans = upload_plans(bench, file, emulator_port, vsftpd_port) if args.size_mib else []
     results = {name: [] for name, _, _, _ in plans}
-    for round_number in range(rounds):
+    for round_number in range(rounds if plans else 0):
         for step in range(len(plans)):
             name, argv, curl, landing = plans[(step + round_number) % len(plans)]
             cpu_before, _ = bench.forwarder_cpu()
@@ -222,8 +224,15 @@ def measure_link(bench, args, rtt, rate, loss, rounds, work):
             print("  round %d %-28s data %.3f s" % (round_number + 1, name, data), flush=True)
 
     bytes_ = args.size_mib << 20
+    if plans:
+        print_uploads(plans, results, bytes_, rounds)
+    apply_runs(bench, args, rtt, rate, rounds, work, emulator_port)
+    bench.stop_servers()
+
+
+def print_uploads(plans, results, bytes_, rounds):
     print("\n| %d MiB upload, %d rounds | data Mbit/s | vs curl | client CPU s | forwarder CPU %% |"
-          % (args.size_mib, rounds))
+          % (bytes_ >> 20, rounds))
     print("|---|---:|---:|---:|---:|")
     for name, _, curl, _ in plans:
         runs = results[name]
@@ -235,7 +244,9 @@ def measure_link(bench, args, rtt, rate, loss, rounds, work):
             name, rate_, ratio, median([r[1] for r in runs]),
             100 * median([r[2] / r[0] for r in runs])))
 
-    # Whole apply runs against the emulator.
+
+def apply_runs(bench, args, rtt, rate, rounds, work, emulator_port):
+    """Whole apply runs against the emulator, both modes, each update size."""
     for update_mib in args.apply_update_mib:
         package = work / ("package%d" % update_mib)
         package.mkdir()
@@ -281,7 +292,6 @@ def measure_link(bench, args, rtt, rate, loss, rounds, work):
                       mode, wall, commands, uploads, trips, trips, rtt / 1000, floor_transfer,
                       floor, wall / floor, trips - 2 * uploads, rtt / 1000, tcp_carry, carried,
                       wall / carried))
-    bench.stop_servers()
 
 
 def main():
