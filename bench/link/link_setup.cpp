@@ -77,6 +77,33 @@ int Run(const std::vector<std::string>& argv, bool quiet = false) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs a system tool and returns what it wrote to its standard output.
+std::string Output(const std::vector<std::string>& argv) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return {};
+    std::vector<char*> args;
+    for (const auto& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string text;
+    if (spawned == 0) {
+        char block[4096];
+        for (ssize_t n; (n = ::read(out[0], block, sizeof block)) > 0;)
+            text.append(block, static_cast<std::size_t>(n));
+        ::waitpid(pid, nullptr, 0);
+    }
+    ::close(out[0]);
+    return text;
+}
+
 void MustRun(const std::vector<std::string>& argv) {
     if (Run(argv) != 0) {
         std::string line;
@@ -215,32 +242,7 @@ void LinkDown(const std::string& name) {
         if (!std::filesystem::exists("/run/netns/" + ns))
             continue;
         // What a benchmark left running inside (after a crash): it cannot outlive the link.
-        std::string pids;
-        {
-            int out[2];
-            if (::pipe(out) == 0) {
-                posix_spawn_file_actions_t actions;
-                posix_spawn_file_actions_init(&actions);
-                posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-                std::vector<std::string> argv = {"ip", "netns", "pids", ns};
-                std::vector<char*> args;
-                for (auto& arg : argv)
-                    args.push_back(arg.data());
-                args.push_back(nullptr);
-                pid_t pid = -1;
-                if (::posix_spawnp(&pid, "ip", &actions, nullptr, args.data(), environ) == 0) {
-                    ::close(out[1]);
-                    char block[4096];
-                    for (ssize_t n; (n = ::read(out[0], block, sizeof block)) > 0;)
-                        pids.append(block, static_cast<std::size_t>(n));
-                    ::waitpid(pid, nullptr, 0);
-                } else {
-                    ::close(out[1]);
-                }
-                posix_spawn_file_actions_destroy(&actions);
-                ::close(out[0]);
-            }
-        }
+        const std::string pids = Output({"ip", "netns", "pids", ns});
         std::istringstream list(pids);
         for (pid_t pid; list >> pid;)
             if (pid > 1 && pid != ::getpid())
