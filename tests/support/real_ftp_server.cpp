@@ -59,8 +59,9 @@ TemporaryDirectory::~TemporaryDirectory() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-RealFtpServer::RealFtpServer(std::string user, std::string password)
-    : user_(std::move(user)), password_(std::move(password)), home_(MakeTemporaryDirectory()) {
+RealFtpServer::RealFtpServer(std::string user, std::string password, std::string address)
+    : user_(std::move(user)), password_(std::move(password)), address_(std::move(address)),
+      home_(MakeTemporaryDirectory()) {
     int out[2], in[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
@@ -81,6 +82,7 @@ RealFtpServer::RealFtpServer(std::string user, std::string password)
                                const_cast<char*>(home.c_str()),
                                user_.data(),
                                password_.data(),
+                               address_.data(),
                                nullptr};
     const int spawned =
         ::posix_spawn(&pid_, python.c_str(), &actions, nullptr, argv.data(), environ);
