@@ -2,6 +2,7 @@
 // as the installer sets itself up (title, top-level error report).
 #include "installer/apply_update_windows.h"
 #include "platform/event_pump.h"
+#include "tests/support/leak_check.h"
 
 #include <QApplication>
 
@@ -13,5 +14,6 @@ int main(int argc, char** argv) {
     platform::ChooseEventDispatcher();
     QApplication application(argc, argv);
     installer::InitializeApplication();
+    test_support::InstallLeakCheck();
     return RUN_ALL_TESTS();
 }
