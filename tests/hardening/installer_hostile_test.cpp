@@ -13,9 +13,11 @@
 
 #include <algorithm>
 
-namespace hardening {
 namespace {
 
+using test_support::InstallerRun;
+using test_support::ReadFile;
+using test_support::WriteFile;
 const std::string kSuccess = "Update MYUPD successfully applied.";
 
 TEST_F(InstallerRun, CloseWhileTheInstallCommandsReplyIsAwaitedIsReportedAsAFailedInstall) {
@@ -194,4 +196,3 @@ TEST_F(InstallerRun, SettingsDirectoryThatCannotBeWrittenIsReportedAfterTheRun) 
 }
 
 } // namespace
-} // namespace hardening

@@ -6,10 +6,12 @@
 
 #include <gmock/gmock.h>
 
-namespace apply_test {
 namespace {
 
 using installer::ApplyField;
+using test_support::ApplyTest;
+using test_support::UpdateBytes;
+using test_support::WriteFile;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -278,4 +280,3 @@ TEST_F(ApplyFailuresTest, LineBreaksInFieldsNeverReachTheHostAsCommands) {
 }
 
 } // namespace
-} // namespace apply_test

@@ -11,8 +11,8 @@
 
 namespace {
 
-using DialogsTest = testing_support::WindowsTest;
-using testing_support::WhenModal;
+using DialogsTest = test_support::WindowsTest;
+using test_support::WhenModal;
 
 // How a test ends a modal dialog.
 enum class Ending { Ok, Cancel, CloseBox };
@@ -44,7 +44,7 @@ TEST_F(DialogsTest, WithoutReadmeTheButtonStaysDisabled) {
 }
 
 TEST_F(DialogsTest, ReadmeIsLoadedAtShowAndTheButtonEnabled) {
-    testing_support::WriteFile(dir / "pkg/Readme.txt", "Line one\r\nLine two caf\xe9\r\n\r\nLast");
+    test_support::WriteFile(dir / "pkg/Readme.txt", "Line one\r\nLine two caf\xe9\r\n\r\nLast");
     Create();
     EXPECT_FALSE(Form().ReadmeBtn->isEnabled());
     Form().show();
@@ -62,7 +62,7 @@ TEST_F(DialogsTest, AReadmeDirectoryIsNoReadme) {
 }
 
 TEST_F(DialogsTest, OnlyReadmeOkSetsTheAcknowledgement) {
-    testing_support::WriteFile(dir / "pkg/Readme.txt", "Read me");
+    test_support::WriteFile(dir / "pkg/Readme.txt", "Read me");
     CreateAndShow();
     for (Ending ending : {Ending::Cancel, Ending::CloseBox}) {
         EndModal(ending, Readme().Button1.get(), Readme().Button2.get());

@@ -1,6 +1,6 @@
 #include "platform/exception.h"
 #include "platform/paths.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 
 namespace {
 
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using test_support::TemporaryDirectory;
+using test_support::WriteFile;
 
 TEST(ExecutablePathTest, NamesThisTestProgram) {
     const std::string path = platform::ExecutablePath();
@@ -32,7 +32,7 @@ TEST(PathTextTest, DirectoryPartAndTrailingDelimiter) {
 }
 
 TEST(FileExistsTest, OnlyFilesCount) {
-    TempDir dir;
+    TemporaryDirectory dir;
     WriteFile(dir / "file", "x");
     std::filesystem::create_directory(dir / "sub");
     EXPECT_TRUE(platform::FileExists(dir / "file"));
@@ -42,7 +42,7 @@ TEST(FileExistsTest, OnlyFilesCount) {
 }
 
 TEST(ReadFileBytesTest, ReturnsEveryByteOrRaisesTheOpenError) {
-    TempDir dir;
+    TemporaryDirectory dir;
     const std::string bytes("a\0\r\n\xff", 5);
     WriteFile(dir / "file", bytes);
     EXPECT_EQ(platform::ReadFileBytes(dir / "file"), bytes);

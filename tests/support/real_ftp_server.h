@@ -2,10 +2,14 @@
 // port the system chooses, with a fresh temporary home directory, and stops it again.
 #pragma once
 
+#include "tests/support/temporary_directory.h"
+
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
-#include <sys/types.h>
+
+class QProcess;
 
 namespace test_support {
 
@@ -18,7 +22,7 @@ public:
     RealFtpServer& operator=(const RealFtpServer&) = delete;
 
     std::uint16_t Port() const { return port_; }
-    const std::filesystem::path& Home() const { return home_; }
+    const std::filesystem::path& Home() const { return home_.Path(); }
     const std::string& User() const { return user_; }
     const std::string& Password() const { return password_; }
 
@@ -27,23 +31,9 @@ private:
 
     std::string user_;
     std::string password_;
-    std::filesystem::path home_;
-    pid_t pid_ = -1;
-    int stdinPipe_ = -1;
+    TemporaryDirectory home_;
+    std::unique_ptr<QProcess> server_;
     std::uint16_t port_ = 0;
-};
-
-// A fresh temporary directory, removed by the destructor.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory();
-    ~TemporaryDirectory();
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 } // namespace test_support
