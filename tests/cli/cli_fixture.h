@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace cli_test {
+namespace test_support {
 
 inline const std::string kLockCheckBytes(5000, '\x5a');
 inline const std::string kUpdateBytes(90000, '\xa5');
@@ -57,4 +57,4 @@ inline QJsonObject Summary(const CliRun& run) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(run.SummaryLine())).object();
 }
 
-} // namespace cli_test
+} // namespace test_support

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace cli_test {
+namespace test_support {
 
 struct CliCall {
     std::vector<std::string> arguments;
@@ -50,4 +50,4 @@ private:
     int port_ = 0;
 };
 
-} // namespace cli_test
+} // namespace test_support

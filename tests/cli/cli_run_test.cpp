@@ -9,8 +9,9 @@
 #include <functional>
 #include <iterator>
 
-namespace cli_test {
 namespace {
+
+using namespace test_support;
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
@@ -303,4 +304,3 @@ INSTANTIATE_TEST_SUITE_P(EverySource, CliSecretTest, ::testing::ValuesIn(kSecret
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
-} // namespace cli_test

@@ -12,8 +12,9 @@
 
 #include <gmock/gmock.h>
 
-namespace cli_test {
 namespace {
+
+using namespace test_support;
 
 struct SameRunCase {
     const char* name;
@@ -70,4 +71,3 @@ INSTANTIATE_TEST_SUITE_P(SameRun, CliWindowLogTest, ::testing::ValuesIn(kSameRun
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
-} // namespace cli_test
