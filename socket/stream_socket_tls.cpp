@@ -11,12 +11,15 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <vector>
 
 namespace {
 
 // Upper bound of one blocking wait; the socket's readiness, a cancel and the time-out all
 // end it sooner, so this only bounds a missed wake-up (and how soon Pause is asked again).
 constexpr int kTlsWaitBoundMs = 50;
+// The block of a file that is read, encrypted and sent between two passes of the pump.
+constexpr std::size_t kTlsFileBlock = 256 * 1024;
 
 // Sets a flag for the length of a scope.
 class FlagScope {
@@ -226,15 +229,41 @@ std::string TStreamSocket::ReadSecured(std::size_t Count) {
 
 void TStreamSocket::SendFileSecured(platform::FileReader& File) {
     platform::TlsConnection* const connection = FTls.get();
-    platform::TlsFileSender sender(File, *connection, FBuffer.data(), kBufferSize);
+    // Larger blocks than a plain send: each is read once, encrypted into records and sent,
+    // and the pump runs once per block, so a block of a few records costs the most in
+    // passes of the pump and the least in cache.
+    std::vector<char> staging(kTlsFileBlock);
+    platform::TlsFileSender sender(File, *connection, staging.data(), staging.size());
     FlagScope busy(FTlsBusy);
+    // Records are not a whole number of segments: held back until segments are full, the
+    // stream goes out in the fewest segments (and acknowledgements); however the sending
+    // ends, the rest leaves at once.
+    platform::SocketSetCork(Handle(), true);
+    struct Uncork {
+        TStreamSocket& socket;
+        ~Uncork() {
+            if (socket.Handle() != platform::kNoSocket)
+                platform::SocketSetCork(socket.Handle(), false);
+        }
+    } uncork{*this};
     bool ended = false; // the file has no more bytes, even if it shrank while being sent
     while (!ended && !FCanceled) {
+        // A write takes one record at a time: a block's records all go before the pump runs
+        // again, unless the socket has no room for them.
+        std::size_t pass = 0;
         int sent = 0;
         try {
-            sent = sender.Send(kBufferSize);
+            do {
+                sent = sender.Send(staging.size() - pass);
+                pass += sent > 0 ? static_cast<std::size_t>(sent) : 0;
+            } while (sent > 0 && pass < staging.size());
         } catch (const platform::ETlsError& error) {
             throw ESockError(error.Message(), SockErrorKind::TlsFailed);
+        }
+        if (pass > 0) {
+            BytesSent += static_cast<std::int64_t>(pass);
+            if (OnPacketSent)
+                OnPacketSent(this);
         }
         if (sent == 0) {
             ended = true;
@@ -244,13 +273,8 @@ void TStreamSocket::SendFileSecured(platform::FileReader& File) {
             // No room (or TLS waits to read): block until the connection can go on, a
             // cancel or the time-out, instead of retrying at once.
             platform::WaitForTls(*connection, kTlsWaitBoundMs);
-            platform::ProcessMessages();
-        } else {
-            BytesSent += sent;
-            if (OnPacketSent)
-                OnPacketSent(this);
-            platform::ProcessMessages();
         }
+        platform::ProcessMessages();
         if (FTls.get() != connection) {
             // A handler closed the connection under the transfer.
             std::string msg;
