@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -217,10 +219,13 @@ INSTANTIATE_TEST_SUITE_P(Hosts, FtpTlsUploadTest, ::testing::ValuesIn(UploadCase
 
 // --- the decision on the certificate ---
 
+// Where the authority that signed the host's certificate is trusted.
+enum class Trust { CaFile, SystemStore, Nowhere };
+
 struct VerificationCase {
     const char* name;
     const char* certificate;
-    bool caFile;
+    Trust trust;
     std::optional<TlsTrustProblem> problem; // what the check finds first; none: trusted
     std::optional<bool> handler;            // what a handler decides; none: no handler
     bool accepted;
@@ -235,8 +240,18 @@ TEST_P(FtpTlsVerificationTest, TheCertificateIsDecidedOnBeforeTheUserNameGoesOut
     host.Aim(ftp);
     ftp.Security = TFtpSecurity::ExplicitTls;
     ftp.Passive = true;
-    if (!param.caFile)
+    if (param.trust != Trust::CaFile)
         ftp.CAFile.clear();
+    // The system's trusted authorities, standing in a folder of the test's own.
+    test_support::TemporaryDirectory store;
+    if (param.trust == Trust::SystemStore) {
+        std::filesystem::copy_file(Certificates().Pem("ca"), store.Path() / "ca.pem");
+        ASSERT_EQ(std::system(("openssl rehash " + store.Path().string()).c_str()), 0);
+        ::setenv("SSL_CERT_DIR", store.Path().c_str(), 1);
+    }
+    struct Unset {
+        ~Unset() { ::unsetenv("SSL_CERT_DIR"); }
+    } unset;
     int asked = 0;
     if (param.handler) {
         ftp.OnCertificate = [&](TComponent*, const platform::TlsVerification& verification,
@@ -277,34 +292,32 @@ TEST_P(FtpTlsVerificationTest, TheCertificateIsDecidedOnBeforeTheUserNameGoesOut
     EXPECT_EQ(asked, param.handler ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, FtpTlsVerificationTest,
-    ::testing::Values(
-        VerificationCase{"TrustedThroughTheCaFile", "host", true, std::nullopt, std::nullopt, true},
-        VerificationCase{"TrustedButRefusedByTheHandler", "host", true, std::nullopt, false, false},
-        VerificationCase{"SelfSignedWithoutHandler", "self-signed", true, std::nullopt,
-                         std::nullopt, false},
-        VerificationCase{"SelfSignedAcceptedByTheHandler", "self-signed", true,
-                         TlsTrustProblem::SelfSigned, true, true},
-        VerificationCase{"UnknownIssuerRefused", "host", false, TlsTrustProblem::UnknownIssuer,
-                         false, false},
-        VerificationCase{"UnknownIssuerAccepted", "host", false, TlsTrustProblem::UnknownIssuer,
-                         true, true},
-        VerificationCase{"ExpiredRefused", "expired", true, TlsTrustProblem::Expired, false, false},
-        VerificationCase{"NameMismatchRefused", "other-name", true, TlsTrustProblem::NameMismatch,
-                         false, false}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Outcomes, FtpTlsVerificationTest, ::testing::Values(
+    //               name                              certificate    trusted by           the check finds                 handler       accepted
+    VerificationCase{"TrustedThroughTheCaFile",        "host",        Trust::CaFile,       std::nullopt,                   std::nullopt, true},
+    VerificationCase{"TrustedThroughTheSystemStore",   "host",        Trust::SystemStore,  std::nullopt,                   std::nullopt, true},
+    VerificationCase{"TrustedButRefusedByTheHandler",  "host",        Trust::CaFile,       std::nullopt,                   false,        false},
+    VerificationCase{"SelfSignedWithoutHandler",       "self-signed", Trust::CaFile,       std::nullopt,                   std::nullopt, false},
+    VerificationCase{"SelfSignedAcceptedByTheHandler", "self-signed", Trust::CaFile,       TlsTrustProblem::SelfSigned,    true,         true},
+    VerificationCase{"UnknownIssuerRefused",           "host",        Trust::Nowhere,      TlsTrustProblem::UnknownIssuer, false,        false},
+    VerificationCase{"UnknownIssuerAccepted",          "host",        Trust::Nowhere,      TlsTrustProblem::UnknownIssuer, true,         true},
+    VerificationCase{"ExpiredRefused",                 "expired",     Trust::CaFile,       TlsTrustProblem::Expired,       false,        false},
+    VerificationCase{"NameMismatchRefused",            "other-name",  Trust::CaFile,       TlsTrustProblem::NameMismatch,  false,        false}),
     [](const ::testing::TestParamInfo<VerificationCase>& info) { return info.param.name; });
+// clang-format on
 
 // --- hosts that get TLS wrong ---
 
-enum class Outcome { TlsRefused, HandshakeFailed, TimedOut, Canceled };
+enum class Outcome { SetupFailed, TlsRefused, HandshakeFailed, TimedOut, Canceled };
 
 struct FailureCase {
     const char* name;
     TFtpSecurity security;
     std::vector<std::string> options;
     Outcome outcome;
-    bool credentialsSent; // the failure comes after the log-on
+    bool credentialsSent;         // the failure comes after the log-on
+    const char* caFile = nullptr; // instead of the test authority's
 };
 
 class FtpTlsFailureTest : public FtpTlsTest, public ::testing::WithParamInterface<FailureCase> {};
@@ -314,6 +327,8 @@ TEST_P(FtpTlsFailureTest, EndsTheLogOnWithAClearErrorAndSendsNothingInClear) {
     TlsHost host(Host::Emulator, Certificates(), param.security, "", "host", param.options);
     host.Aim(ftp);
     ftp.Security = param.security;
+    if (param.caFile != nullptr)
+        ftp.CAFile = param.caFile;
     ftp.TimeOut = param.outcome == Outcome::TimedOut ? 500 : 0;
     // A stalled handshake without a time-out ends only by a cancel, as the operator's Stop.
     std::optional<test_support::HangGuard> stop;
@@ -331,7 +346,9 @@ TEST_P(FtpTlsFailureTest, EndsTheLogOnWithAClearErrorAndSendsNothingInClear) {
             outcome = Outcome::TlsRefused;
     } catch (const ESockError& error) {
         message = error.what();
-        if (error.Kind() == SockErrorKind::TlsHandshakeFailed)
+        if (error.Kind() == SockErrorKind::TlsSetupFailed)
+            outcome = Outcome::SetupFailed;
+        else if (error.Kind() == SockErrorKind::TlsHandshakeFailed)
             outcome = Outcome::HandshakeFailed;
         else if (error.Kind() == SockErrorKind::TimedOut)
             outcome = Outcome::TimedOut;
@@ -349,61 +366,27 @@ TEST_P(FtpTlsFailureTest, EndsTheLogOnWithAClearErrorAndSendsNothingInClear) {
     if (param.outcome == Outcome::TlsRefused || param.outcome == Outcome::HandshakeFailed) {
         EXPECT_EQ(failures, 1);
     }
+    if (param.outcome == Outcome::SetupFailed) {
+        EXPECT_TRUE(commands.empty());
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FtpTlsFailureTest,
-    ::testing::Values(FailureCase{"AuthTlsRefused",
-                                  TFtpSecurity::ExplicitTls,
-                                  {"--tls-fault", "refuse-auth"},
-                                  Outcome::TlsRefused,
-                                  false},
-                      FailureCase{"AuthTlsAcceptedThenPlainText",
-                                  TFtpSecurity::ExplicitTls,
-                                  {"--tls-fault", "plain-text"},
-                                  Outcome::HandshakeFailed,
-                                  false},
-                      FailureCase{"ImplicitPlainText",
-                                  TFtpSecurity::ImplicitTls,
-                                  {"--tls-fault", "plain-text"},
-                                  Outcome::HandshakeFailed,
-                                  false},
-                      FailureCase{"GarbageInsteadOfARecord",
-                                  TFtpSecurity::ExplicitTls,
-                                  {"--tls-fault", "garbage-handshake"},
-                                  Outcome::HandshakeFailed,
-                                  false},
-                      FailureCase{"ImplicitGarbage",
-                                  TFtpSecurity::ImplicitTls,
-                                  {"--tls-fault", "garbage-handshake"},
-                                  Outcome::HandshakeFailed,
-                                  false},
-                      FailureCase{"StalledHandshakeTimesOut",
-                                  TFtpSecurity::ExplicitTls,
-                                  {"--tls-fault", "stall-handshake"},
-                                  Outcome::TimedOut,
-                                  false},
-                      FailureCase{"ImplicitStalledHandshakeTimesOut",
-                                  TFtpSecurity::ImplicitTls,
-                                  {"--tls-fault", "stall-handshake"},
-                                  Outcome::TimedOut,
-                                  false},
-                      FailureCase{"StalledHandshakeCanceled",
-                                  TFtpSecurity::ExplicitTls,
-                                  {"--tls-fault", "stall-handshake"},
-                                  Outcome::Canceled,
-                                  false},
-                      FailureCase{"PbszRefused",
-                                  TFtpSecurity::ExplicitTls,
-                                  {"--reply-to", "PBSZ", "500 PBSZ not understood."},
-                                  Outcome::TlsRefused,
-                                  true},
-                      FailureCase{"ProtRefused",
-                                  TFtpSecurity::ImplicitTls,
-                                  {"--reply-to", "PROT", "534 Request denied for policy reasons."},
-                                  Outcome::TlsRefused,
-                                  true}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, FtpTlsFailureTest, ::testing::Values(
+    // Nothing is sent at all: the file of authorities is read before connecting.
+    FailureCase{"UnusableCaFile",                   TFtpSecurity::ExplicitTls, {},                                        Outcome::SetupFailed,     false, "/nonexistent/ca.pem"},
+    FailureCase{"AuthTlsRefused",                   TFtpSecurity::ExplicitTls, {"--tls-fault", "refuse-auth"},            Outcome::TlsRefused,      false},
+    FailureCase{"AuthTlsAcceptedThenPlainText",     TFtpSecurity::ExplicitTls, {"--tls-fault", "plain-text"},             Outcome::HandshakeFailed, false},
+    FailureCase{"ImplicitPlainText",                TFtpSecurity::ImplicitTls, {"--tls-fault", "plain-text"},             Outcome::HandshakeFailed, false},
+    FailureCase{"GarbageInsteadOfARecord",          TFtpSecurity::ExplicitTls, {"--tls-fault", "garbage-handshake"},      Outcome::HandshakeFailed, false},
+    FailureCase{"ImplicitGarbage",                  TFtpSecurity::ImplicitTls, {"--tls-fault", "garbage-handshake"},      Outcome::HandshakeFailed, false},
+    FailureCase{"StalledHandshakeTimesOut",         TFtpSecurity::ExplicitTls, {"--tls-fault", "stall-handshake"},        Outcome::TimedOut,        false},
+    FailureCase{"ImplicitStalledHandshakeTimesOut", TFtpSecurity::ImplicitTls, {"--tls-fault", "stall-handshake"},        Outcome::TimedOut,        false},
+    FailureCase{"StalledHandshakeCanceled",         TFtpSecurity::ExplicitTls, {"--tls-fault", "stall-handshake"},        Outcome::Canceled,        false},
+    FailureCase{"PbszRefused",                      TFtpSecurity::ExplicitTls, {"--reply-to", "PBSZ", "500 Unknown."},    Outcome::TlsRefused,      true},
+    FailureCase{"ProtRefused",                      TFtpSecurity::ImplicitTls, {"--reply-to", "PROT", "534 Not allowed."}, Outcome::TlsRefused,      true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+// clang-format on
 
 // --- a refused STOR ---
 
