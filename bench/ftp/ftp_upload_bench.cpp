@@ -356,8 +356,8 @@ int TlsBenchmark(const std::string& self, std::size_t bytes, int runs,
         smallPeak.push_back(Measure(ours("1.3", mode, smallFile).argv, false).peakMiB);
 
     std::printf("%s\n\n", header.c_str());
-    std::printf("%-28s %10s %11s %10s %9s %13s %12s\n", "", "data MB/s", "whole MB/s", "CPU s/GiB",
-                "peak MiB", "server s/GiB", "server busy");
+    std::printf("%-28s %10s %12s %11s %10s %9s %13s %12s\n", "", "data MB/s", "middle half",
+                "whole MB/s", "CPU s/GiB", "peak MiB", "server s/GiB", "server busy");
     std::vector<double> rate(plans.size()), cpu(plans.size()), peak(plans.size());
     for (std::size_t k = 0; k < plans.size(); ++k) {
         std::vector<double> d, w, c, m, sc, busy;
@@ -373,8 +373,13 @@ int TlsBenchmark(const std::string& self, std::size_t bytes, int runs,
         rate[k] = Median(d);
         cpu[k] = Median(c);
         peak[k] = Median(m);
-        std::printf("%-28s %10.0f %11.0f %10.3f %9.1f %13.3f %10.0f %%\n", plans[k].name.c_str(),
-                    rate[k], Median(w), cpu[k], peak[k], Median(sc), Median(busy));
+        // The middle half of the runs: how far the machine moves a kind from run to run.
+        std::sort(d.begin(), d.end());
+        char spread[32];
+        std::snprintf(spread, sizeof spread, "%.0f-%.0f", d[d.size() / 4], d[d.size() * 3 / 4]);
+        std::printf("%-28s %10.0f %12s %11.0f %10.3f %9.1f %13.3f %10.0f %%\n",
+                    plans[k].name.c_str(), rate[k], spread, Median(w), cpu[k], peak[k], Median(sc),
+                    Median(busy));
     }
     std::printf("\nTFtpClient TLS 1.3 peak memory: active %.1f MiB with a 16 MiB file, %.1f MiB "
                 "with %zu MiB; passive %.1f / %.1f MiB\n",
