@@ -218,8 +218,9 @@ std::string TFtpClient::ReadInStep(const std::function<std::string()>& read) {
     } catch (const EAbortError&) {
         throw; // a cancel is the caller's to handle
     } catch (const ESockError& error) {
-        // The connection failed under us (a reset, say); a line too long is ours to refuse.
-        if (error.Kind() == SockErrorKind::SocketCall)
+        // The connection failed under us (a reset, say, or a record that is not TLS); a line
+        // too long is ours to refuse.
+        if (error.Kind() == SockErrorKind::SocketCall || error.Kind() == SockErrorKind::TlsFailed)
             connectionLost_ = true;
         if (Connected)
             TStreamSocket::Disconnect();

@@ -9,6 +9,7 @@
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/sha256.h"
 #include "tests/support/test_certificates.h"
+#include "tests/support/tls_test_peer.h"
 #include "tests/support/vsftpd_tls_server.h"
 
 #include <gtest/gtest.h>
@@ -387,6 +388,29 @@ INSTANTIATE_TEST_SUITE_P(Faults, FtpTlsFailureTest, ::testing::Values(
     FailureCase{"ProtRefused",                      TFtpSecurity::ImplicitTls, {"--reply-to", "PROT", "534 Not allowed."}, Outcome::TlsRefused,      true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 // clang-format on
+
+// A secured connection that breaks (here: bytes that are no TLS record after the greeting)
+// is a lost connection, reported as such, never a reply.
+TEST_F(FtpTlsTest, ARecordThatIsNotTlsLosesTheConnection) {
+    test_support::TlsPeerConfig config;
+    config.mode = "garbage-after-handshake";
+    config.cert = Certificates().Pem("host");
+    config.key = Certificates().Key("host");
+    config.greeting = "220 Ready.\\r\\n";
+    test_support::TlsTestPeer peer(config);
+    ftp.Host = "127.0.0.1";
+    ftp.Port = peer.Port();
+    ftp.UserID = "user";
+    ftp.Password = "secret";
+    ftp.Security = TFtpSecurity::ImplicitTls;
+    try {
+        ftp.Connect();
+        FAIL() << "logged on over a broken connection";
+    } catch (const ESockError& error) {
+        EXPECT_EQ(error.Kind(), SockErrorKind::TlsFailed) << error.what();
+    }
+    EXPECT_TRUE(ftp.ConnectionLost());
+}
 
 // --- a refused STOR ---
 
