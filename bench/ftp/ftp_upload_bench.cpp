@@ -367,8 +367,9 @@ int TlsBenchmark(const std::string& self, std::size_t bytes, int runs,
             c.push_back(r.cpuSeconds / (bytes / kGiB));
             m.push_back(r.peakMiB);
             sc.push_back(r.serverCpuSeconds / (bytes / kGiB));
-            // The server's CPU time over the run's wall time: near 100 % it is the bottleneck.
-            busy.push_back(100 * r.serverCpuSeconds / r.totalSeconds);
+            // The server's CPU time (nearly all of it spent on the data) over the data phase:
+            // near 100 % of a core, the server is the bottleneck.
+            busy.push_back(100 * r.serverCpuSeconds / r.dataSeconds);
         }
         rate[k] = Median(d);
         cpu[k] = Median(c);
