@@ -23,11 +23,13 @@ enum class FtpErrorKind {
     InvalidReply,   // the server's answer is not an FTP reply; the connection was closed
     InvalidCommand, // the command text cannot be sent as one line; nothing was sent
     // The server refused AUTH TLS, PBSZ or PROT P: "The server refused AUTH TLS: 534 ...".
-    // The connection was closed, nothing having been sent in clear after AUTH TLS.
+    // The log-on failed and the connection is closed; nothing went out in clear after
+    // AUTH TLS (a refused AUTH TLS is not even answered with QUIT).
     TlsRefused,
-    // The host's certificate was not accepted ("The certificate of <host> was not accepted:
-    // <reasons>"), or a data connection showed another certificate than the one accepted
-    // for the control connection. The connection was closed; USER and PASS were not sent.
+    // The host's certificate was not accepted ("The certificate of <host> was not accepted.
+    // <reasons>"): the connection is closed, USER and PASS were never sent. Or an upload's
+    // data connection showed another certificate than the one accepted for the control
+    // connection: the upload failed and the control connection is closed.
     CertificateRefused,
 };
 
@@ -86,6 +88,11 @@ public:
 
     // Opens the control connection and logs on (greeting, optional firewall log-on, USER,
     // PASS). Does nothing while connected. A failed log-on sends QUIT and closes again.
+    // With Security set: implicit TLS secures the connection before the greeting, explicit
+    // TLS sends AUTH TLS after it; then the handshake (ESockError TlsHandshakeFailed, or
+    // TimedOut / Canceled when TimeOut or Cancel ends it) and OnCertificate, all before
+    // USER; PBSZ 0 and PROT P after PASS; OnConnect once all of it is done. A failure
+    // before the connection is secured closes it without QUIT.
     void Connect() override;
     // Sends QUIT and closes the control connection, whatever the reply; a reply of 301 to
     // 599 raises FTPException after the close. Does nothing while not connected.
@@ -218,7 +225,8 @@ private:
     void RequestTls();
     // The handshake of the control connection and the decision on its certificate.
     void SecureControlConnection();
-    // PBSZ 0 and PROT P after the log-on; a refusal closes the connection and raises.
+    // PBSZ 0 and PROT P after the log-on; a refusal raises (the log-on's clean-up then logs
+    // off over the secured connection).
     void ProtectDataConnections();
     // Closes the connection without another word and raises FTPException of `kind`.
     [[noreturn]] void RefuseSecurity(const std::string& message, FtpErrorKind kind);
