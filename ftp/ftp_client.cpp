@@ -27,6 +27,7 @@ void TFtpClient::Connect() {
         return;
     connectionLost_ = false;
     ClearInput();
+    PrepareTls(); // a CA file that cannot be used fails here, before anything is sent
     TStreamSocket::Connect();
     try {
         LogOn();
@@ -45,11 +46,18 @@ void TFtpClient::Connect() {
 }
 
 void TFtpClient::LogOn() {
+    if (Security == TFtpSecurity::ImplicitTls)
+        SecureControlConnection(); // TLS from the first byte: the greeting comes secured
     const std::string greeting = ReadFirstReplyLine();
     ReplyNumber = ReplyNumberOf(greeting);
     ReadContinuationLines(greeting, true);
     if (ReplyNumber > kGreetingRefusedAbove)
         LogOnFailed(greeting);
+    if (Security == TFtpSecurity::ExplicitTls) {
+        // Before anything else: no user name or password ever goes out in clear.
+        RequestTls();
+        SecureControlConnection();
+    }
 
     std::string reply;
     if (FWAuthenticate) {
@@ -95,6 +103,8 @@ void TFtpClient::LogOn() {
         if (kLogOnRefused.Contains(ReplyNumber))
             LogOnFailed(reply);
     }
+    if (Security != TFtpSecurity::None)
+        ProtectDataConnections();
     if (OnConnect)
         OnConnect(this);
 }
@@ -134,7 +144,7 @@ std::string TFtpClient::Transaction(const std::string& CommandString) {
 std::string TFtpClient::TransactionWithReply(const std::string& CommandString, bool closeIsError) {
     // A line break (or a NUL, which would cut the line end off) would let a field's text
     // carry a second command to the server.
-    if (CommandString.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    if (!IsOneCommandLine(CommandString))
         throw FTPException("Invalid character in command", FtpErrorKind::InvalidCommand);
     const std::string first = ReadInStep([&] { return TStreamSocket::Transaction(CommandString); });
     if (first.empty()) {
@@ -208,8 +218,9 @@ std::string TFtpClient::ReadInStep(const std::function<std::string()>& read) {
     } catch (const EAbortError&) {
         throw; // a cancel is the caller's to handle
     } catch (const ESockError& error) {
-        // The connection failed under us (a reset, say); a line too long is ours to refuse.
-        if (error.Kind() == SockErrorKind::SocketCall)
+        // The connection failed under us (a reset, say, or a record that is not TLS); a line
+        // too long is ours to refuse.
+        if (error.Kind() == SockErrorKind::SocketCall || error.Kind() == SockErrorKind::TlsFailed)
             connectionLost_ = true;
         if (Connected)
             TStreamSocket::Disconnect();

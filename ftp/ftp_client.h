@@ -22,7 +22,26 @@ enum class FtpErrorKind {
     FailureReply,   // the server refused: the message is its reply's first line, line end included
     InvalidReply,   // the server's answer is not an FTP reply; the connection was closed
     InvalidCommand, // the command text cannot be sent as one line; nothing was sent
+    // The server refused AUTH TLS, PBSZ or PROT P: "The server refused AUTH TLS: 534 ...".
+    // The log-on failed and the connection is closed; nothing went out in clear after
+    // AUTH TLS (a refused AUTH TLS is not even answered with QUIT).
+    TlsRefused,
+    // The host's certificate was not accepted ("The certificate of <host> was not accepted.
+    // <reasons>"): the connection is closed, USER and PASS were never sent. Or an upload's
+    // data connection showed another certificate than the one accepted for the control
+    // connection: the upload failed and the control connection is closed.
+    CertificateRefused,
 };
+
+// How the control and data connections are protected.
+enum class TFtpSecurity : std::uint8_t {
+    None,        // plain FTP
+    ExplicitTls, // the normal port, AUTH TLS after the greeting (RFC 4217)
+    ImplicitTls, // TLS from the first byte, before the greeting (usually port 990)
+};
+
+// The port of FTP over implicit TLS, for a host given without a port.
+inline constexpr std::int32_t kImplicitTlsPort = 990;
 
 // A failure of the FTP conversation. For a failure reply the message is the reply's first
 // line exactly as it was received, line end included.
@@ -54,6 +73,11 @@ using TFailureEvent = std::function<void(bool& Handled, TCmdType Trans_Type)>;
 using TSuccessEvent = std::function<void(TCmdType Trans_Type)>;
 using TUnsupportedEvent = std::function<void(TCmdType Trans_Type)>;
 using TListItemEvent = std::function<void(const std::string& Listing)>;
+// After each handshake of the control connection, before anything is sent on it: what the
+// check of the host's certificate found. `Accept` comes in as Verification.Trusted(); the
+// handler may change it (for example for a fingerprint the operator trusted).
+using TCertificateEvent = std::function<void(
+    TComponent* Sender, const platform::TlsVerification& Verification, bool& Accept)>;
 
 class TFtpClient : public TStreamSocket {
 public:
@@ -64,6 +88,11 @@ public:
 
     // Opens the control connection and logs on (greeting, optional firewall log-on, USER,
     // PASS). Does nothing while connected. A failed log-on sends QUIT and closes again.
+    // With Security set: implicit TLS secures the connection before the greeting, explicit
+    // TLS sends AUTH TLS after it; then the handshake (ESockError TlsHandshakeFailed, or
+    // TimedOut / Canceled when TimeOut or Cancel ends it) and OnCertificate, all before
+    // USER; PBSZ 0 and PROT P after PASS; OnConnect once all of it is done. A failure
+    // before the connection is secured closes it without QUIT.
     void Connect() override;
     // Sends QUIT and closes the control connection, whatever the reply; a reply of 301 to
     // 599 raises FTPException after the close. Does nothing while not connected.
@@ -115,6 +144,18 @@ public:
     std::string FWUserID;
     std::string FWPassword;
     bool FWAuthenticate = false;
+    // FTP over TLS: with ExplicitTls or ImplicitTls the log-on secures the control
+    // connection before USER and PASS and sends PBSZ 0 and PROT P after them, and every
+    // data connection is secured too, resuming the control connection's TLS session and
+    // ending with a close-notify. Nothing goes out in clear once TLS is chosen; a host that
+    // refuses it ends the log-on. None keeps the conversation exactly as plain FTP.
+    TFtpSecurity Security = TFtpSecurity::None;
+    // A PEM file of further trusted authorities, beside the system's; empty for none. Read
+    // at each Connect with TLS; a file that cannot be used fails the Connect with ESockError
+    // (TlsSetupFailed) before anything is sent.
+    std::string CAFile;
+    // The highest TLS version offered (TLS 1.2 is the lowest); for tests and measurements.
+    platform::TlsVersion TlsHighestVersion = platform::TlsVersion::Highest;
 
     // --- events (called only when set) ---
     TNotifyEvent OnConnect; // the log-on completed (hides the socket layer's event)
@@ -126,6 +167,16 @@ public:
     TSuccessEvent OnSuccess;
     TListItemEvent OnListItem; // stored only
     TUnsupportedEvent OnUnSupportedFunction;
+    // Decides on the host's certificate (see TCertificateEvent). Without a handler only a
+    // certificate that passes the check is accepted. A refused certificate closes the
+    // connection and raises FTPException (CertificateRefused).
+    TCertificateEvent OnCertificate;
+
+    // What the control connection agreed, once secured: "TLS 1.3" and the cipher's standard
+    // name "TLS_AES_256_GCM_SHA384"; empty when the connection is not secured. Valid from
+    // OnCertificate on, until the connection closes.
+    std::string TlsVersion() const;
+    std::string TlsCipher() const;
 
     // The data connection of the running upload; empty between uploads.
     std::unique_ptr<TStreamSocket> FDataConnection;
@@ -158,8 +209,36 @@ private:
     // The upload's steps between taking the lock and its clean-up; false when a failure
     // was handled by OnFailure.
     bool Transfer(const std::string& LocalFile, const std::string& RemoteFile);
+    // Sends STOR and reads its reply (StoreSecured over a secured control connection).
+    std::string Store(const std::string& CommandString);
     // The data phase once STOR has been accepted; returns the final reply's first line.
     std::string SendAndReadFinalReply(const std::string& LocalFile);
 
+    // --- FTP over TLS (ftp_client_tls.cpp) ---
+    // Makes the TLS settings of this connection when TLS is chosen (drops them otherwise).
+    void PrepareTls();
+    // Sends a command line without reading its reply (refusing CR, LF and NUL as
+    // Transaction does), and reads a whole reply as Transaction does.
+    void SendCommandLine(const std::string& CommandString);
+    std::string ReadReply();
+    // AUTH TLS; anything but 234 closes the connection and raises.
+    void RequestTls();
+    // The handshake of the control connection and the decision on its certificate.
+    void SecureControlConnection();
+    // PBSZ 0 and PROT P after the log-on; a refusal raises (the log-on's clean-up then logs
+    // off over the secured connection).
+    void ProtectDataConnections();
+    // Closes the connection without another word and raises FTPException of `kind`.
+    [[noreturn]] void RefuseSecurity(const std::string& message, FtpErrorKind kind);
+    // Sends STOR over a secured control connection and secures the data connection: it is
+    // accepted (active) or already connected (passive), and its handshake runs before the
+    // preliminary reply is required, since a host may send that only after the handshake,
+    // while a reply that arrives meanwhile is read at once (a refusal means no handshake
+    // will come). Returns the reply's first line, ReplyNumber set from it.
+    std::string StoreSecured(const std::string& CommandString);
+    // After the data: ends the data connection's TLS (when secured) and closes it.
+    void CloseDataConnection();
+
     bool connectionLost_ = false;
+    std::unique_ptr<platform::TlsContext> tlsContext_;
 };

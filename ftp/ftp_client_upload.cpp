@@ -67,10 +67,10 @@ bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& Remot
     std::string reply;
     if (RemoteFile.empty()) {
         StatusMessage(1, "STOR " + LocalFile);
-        reply = Transaction("STOR " + RemoteNameOf(LocalFile));
+        reply = Store("STOR " + RemoteNameOf(LocalFile));
     } else {
         StatusMessage(1, "STOR " + RemoteFile);
-        reply = Transaction("STOR " + RemoteFile);
+        reply = Store("STOR " + RemoteFile);
     }
     if (kStepRefused.Contains(ReplyNumber)) {
         if (OnUnSupportedFunction && kUnsupported.Contains(ReplyNumber))
@@ -94,8 +94,14 @@ bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& Remot
     return true;
 }
 
+std::string TFtpClient::Store(const std::string& CommandString) {
+    // A secured data connection is made ready (and accepted, in active mode) before the
+    // STOR reply is required.
+    return Secured() ? StoreSecured(CommandString) : Transaction(CommandString);
+}
+
 std::string TFtpClient::SendAndReadFinalReply(const std::string& LocalFile) {
-    if (!Passive)
+    if (!Passive && !FDataConnection->Secured())
         FDataConnection->TakeAcceptedConnection(FDataConnection->Accept());
 
     if (OnTransactionStart)
@@ -109,7 +115,7 @@ std::string TFtpClient::SendAndReadFinalReply(const std::string& LocalFile) {
     if (OnTransactionStop)
         OnTransactionStop(this);
 
-    FDataConnection->CloseGracefully();
+    CloseDataConnection();
 
     // Without the final reply nobody knows whether the server kept the file.
     if (FCanceled || FTimedOut) {

@@ -12,6 +12,10 @@ struct Range {
 
 inline constexpr int kNeedPassword = 331; // USER accepted, PASS expected
 inline constexpr int kCannotOpenDataConnection = 425;
+inline constexpr int kAuthTlsAccepted = 234; // AUTH TLS: secure the connection now
+
+// PBSZ and PROT are accepted only with a completion reply.
+inline constexpr Range kSecurityAccepted{200, 299};
 
 // The failure rule of a command: the server refused it.
 inline constexpr Range kFailure{400, 599};

@@ -40,6 +40,10 @@ bool EndsMultiLineReply(const std::string& First, const std::string& Line) {
     return after == ' ' || after == '\r' || after == '\n';
 }
 
+bool IsOneCommandLine(const std::string& CommandString) {
+    return CommandString.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
 std::string QuotedReply(const std::string& Line) {
     const std::size_t end = Line.find_last_not_of("\r\n");
     const std::string text = end == std::string::npos ? std::string() : Line.substr(0, end + 1);

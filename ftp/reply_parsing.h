@@ -24,6 +24,10 @@ bool StartsMultiLineReply(const std::string& Line);
 // text of the reply, whatever it begins with.
 bool EndsMultiLineReply(const std::string& First, const std::string& Line);
 
+// True when the command text can go out as exactly one command line: it holds no CR or LF
+// (which would let it carry a second command) and no NUL (which would cut its line end off).
+bool IsOneCommandLine(const std::string& CommandString);
+
 // The text an invalid reply is quoted with in an error: the line without its line end, cut
 // to 80 characters.
 std::string QuotedReply(const std::string& Line);

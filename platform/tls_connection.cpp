@@ -8,6 +8,8 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
+#include <sys/socket.h>
+
 #include <array>
 
 namespace platform {
@@ -301,6 +303,9 @@ TlsStep TlsConnection::Shutdown() {
             }
         }
         closeNotifySent_ = true;
+        // Nothing can follow the close-notify, so the stream ends here too: a host that
+        // waits for the end of the stream rather than for the close-notify closes as well.
+        ::shutdown(socket_, SHUT_WR);
         if (result == 1) {
             closeNotifyReceived_ = true; // it had come already
             return TlsStep::Done;

@@ -87,8 +87,9 @@ public:
     // Whether the last call that could not go on waits for room (else for data to read).
     bool WantsWrite() const { return wantsWrite_; }
 
-    // Ends the connection with a close-notify, then waits for the host's own close-notify
-    // or the end of the stream, dropping whatever else comes (a TLS 1.3 host's sessions).
+    // Ends the connection with a close-notify (and the end of the stream after it), then
+    // waits for the host's own close-notify or the end of the stream, dropping whatever else
+    // comes (a TLS 1.3 host's sessions).
     // Only then may the socket be closed: a host may send its sessions late, after the last
     // byte of an upload, and anything that arrives at a closed socket resets the connection,
     // which drops whatever of the upload is still on its way. WantRead / WantWrite as for the

@@ -8,6 +8,8 @@
 #include "platform/exception.h"
 #include "platform/socket_api.h"
 #include "platform/socket_notifier.h"
+#include "platform/tls_connection.h"
+#include "platform/tls_context.h"
 #include "socket/component.h"
 #include "socket/thread_timer.h"
 
@@ -20,24 +22,28 @@
 #include <vector>
 
 namespace platform {
+class FileReader;
 class HostLookup;
-}
+} // namespace platform
 
 // What went wrong, for code that must tell failures apart. The message of the error stays
 // the text the operator sees; code tests the kind, never the text.
 enum class SockErrorKind {
-    SocketCall,       // a socket call failed: "10054:Connection reset by peer", ...
-    StartupFailed,    // the object could not get a socket
-    LookupFailed,     // the host name did not resolve
-    NullAddress,      // no address to connect to
-    AlreadyConnected, // Connect while connected
-    Refused,          // the host refused the connection
-    ConnectFailed,    // the connection could not be made for another reason
-    TimedOut,         // a time-out ended the wait
-    Canceled,         // a cancel request (or, for a transfer, a time-out) ended the wait
-    ConnectionClosed, // the peer closed the connection while an answer was awaited
-    LineTooLong,      // a line does not fit the receive buffer
-    DataConnection,   // the data connection could not be accepted
+    SocketCall,         // a socket call failed: "10054:Connection reset by peer", ...
+    StartupFailed,      // the object could not get a socket
+    LookupFailed,       // the host name did not resolve
+    NullAddress,        // no address to connect to
+    AlreadyConnected,   // Connect while connected
+    Refused,            // the host refused the connection
+    ConnectFailed,      // the connection could not be made for another reason
+    TimedOut,           // a time-out ended the wait
+    Canceled,           // a cancel request (or, for a transfer, a time-out) ended the wait
+    ConnectionClosed,   // the peer closed the connection while an answer was awaited
+    LineTooLong,        // a line does not fit the receive buffer
+    DataConnection,     // the data connection could not be accepted
+    TlsSetupFailed,     // TLS cannot be used as configured (a CA file, a host name)
+    TlsHandshakeFailed, // the TLS handshake failed: the message says why
+    TlsFailed,          // a secured connection broke after its handshake
 };
 
 // Socket failures, time-outs and cancellations of connection set-up.
@@ -133,6 +139,44 @@ public:
     std::string GetLocalAddress();
     std::string GetPortString();
 
+    // --- TLS (stream_socket_tls.cpp) ---
+    // Once a connection is secured, every operation of the stream I/O goes through TLS;
+    // a socket that was never secured behaves exactly as without TLS.
+
+    // Starts securing the connected socket as the TLS client of `HostName`, the name or
+    // address typed for the host, which its certificate must name. `SessionOf`, a secured
+    // connection to the same host, offers its TLS session for resumption (a data connection
+    // resumes its control connection's). From here on nothing is written until the
+    // handshake is done and the certificate is trusted, by the check or by
+    // AcceptCertificate. Raises ESockError (TlsSetupFailed) for a host name that cannot be
+    // checked; the connection is then closed.
+    void StartTls(platform::TlsContext& Context, const std::string& HostName,
+                  TStreamSocket* SessionOf = nullptr);
+    // Runs the handshake that StartTls began, in a pumping wait that waits for exactly what
+    // the handshake needs, bounded by TimeOut (0: none) and ended by Cancel. Returns true
+    // once it is done; false when `Pause` (asked after every pass of the pump) returned
+    // true first: the handshake then waits for another call. A failed, timed-out or
+    // cancelled handshake closes the connection and raises ESockError: TlsHandshakeFailed
+    // (the message says why), TimedOut ("TLS handshake timed out") or Canceled ("TLS
+    // handshake canceled").
+    bool CompleteTlsHandshake(const std::function<bool()>& Pause = {});
+    // Whether the connection has been put under TLS (by StartTls, until it is closed).
+    bool Secured() const { return FTls != nullptr; }
+    // The TLS end of a secured connection (what was agreed, what the check of the
+    // certificate found); nullptr when the connection is not secured.
+    const platform::TlsConnection* Tls() const { return FTls.get(); }
+    // The caller trusts the host's certificate although the check found problems.
+    void AcceptCertificate();
+    // Ends the TLS connection before the socket is closed: sends the close-notify, then
+    // waits (bounded by `BoundMs`, by TimeOut and by Cancel) for the host's own close. A
+    // host may still send on the connection (a TLS 1.3 host its session tickets, after the
+    // last byte of an upload) and a socket closed before that answers with a reset, which
+    // drops whatever of the upload is still on its way. Never raises: closing goes on
+    // whatever the wait found.
+    void EndTls(std::int32_t BoundMs);
+    // Whether bytes wait to be read (decrypted ones when secured), without a status report.
+    bool InputWaiting();
+
     // --- published properties ---
     std::string Host;
     std::int32_t Port = 0;
@@ -187,6 +231,22 @@ protected:
     // Opens a fresh socket registered for notifications; the handle or kInvalidSocket.
     TSocket OpenRegisteredSocket(bool withLinger);
 
+    // The byte transfers of the stream I/O, through TLS once the connection is secured:
+    // the count, 0 when the peer has closed, or -1 with the number for
+    // platform::SocketLastError(). A TLS failure raises ESockError (TlsFailed).
+    int SendSome(const char* Data, int Length);
+    int ReceiveSome(char* Buffer, int Length, bool Peek);
+    // Blocks until the connection can go on (for a secured one: exactly what TLS waits for;
+    // never while decrypted bytes wait), then runs one pass of the pump.
+    void WaitForInput();
+    // Sends a file through TLS (SendFile of a secured connection).
+    void SendFileSecured(platform::FileReader& File);
+    // Read of a secured connection.
+    std::string ReadSecured(std::size_t Count);
+    // Ends TLS for a close: one step of the close-notify, no wait, and the TLS state is
+    // dropped (RequestCloseSocket).
+    void DropTls();
+
     bool FShuttingDown = false;
     bool FLastEventOk = false;
     int FLastEventError = 0; // the error code of the last notification (0: none)
@@ -202,4 +262,10 @@ private:
     bool FCountedUser = false; // this instance is counted in WinsockUsers
     bool FConnectDone = false; // the connect notification of the current attempt came
     bool FPeerClosed = false;  // the close notification closed the connection
+    std::unique_ptr<platform::TlsConnection> FTls;
+    bool FTlsHandshaking = false; // from StartTls until the handshake is done
+    // The TLS layer itself is reading or writing in a wait of its own (handshake, close,
+    // sending a file): a close notification is then left to it, since it sees the end of
+    // the stream itself and holds the connection until its wait is over.
+    bool FTlsBusy = false;
 };

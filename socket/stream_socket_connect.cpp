@@ -222,6 +222,7 @@ void TStreamSocket::Disconnect() {
 void TStreamSocket::RequestCloseSocket() {
     StatusMessage(4, "Request Close Socket");
     Connected = false;
+    DropTls(); // the close-notify goes before the socket closes
     if (FSocket == kInvalidSocket)
         return;
     if (platform::SocketClose(Handle()) != 0) {

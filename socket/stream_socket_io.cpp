@@ -47,8 +47,8 @@ void TStreamSocket::SendBuffer(const char* Value, std::uint16_t BufLen) {
             const std::size_t length = BufLen != 0 ? BufLen : std::strlen(Value);
             std::size_t remaining = length;
             while (remaining > 0 && !FCanceled) {
-                const int sent = platform::SocketSend(Handle(), Value + (length - remaining),
-                                                      static_cast<int>(remaining));
+                const int sent =
+                    SendSome(Value + (length - remaining), static_cast<int>(remaining));
                 if (sent == 0)
                     break;
                 if (sent > 0) {
@@ -59,7 +59,7 @@ void TStreamSocket::SendBuffer(const char* Value, std::uint16_t BufLen) {
                 CheckSocketError(platform::kWsaEWouldBlock, msg);
                 // The peer is not reading: wait for room (or a cancel, or the time-out)
                 // instead of retrying at once.
-                PumpAndWait();
+                WaitForInput();
             }
         }
     }
@@ -92,6 +92,8 @@ void TStreamSocket::Writeln(const std::string& Str) {
 
 std::string TStreamSocket::Read(std::uint16_t Value) {
     StatusMessage(8, "Read( " + std::to_string(Value) + " )");
+    if (FTls)
+        return ReadSecured(Value);
     std::size_t count = Value;
     if (count == 0) {
         const int waiting = platform::SocketRecv(Handle(), FBuffer.data(), kBufferSize, true);
@@ -146,8 +148,8 @@ std::string TStreamSocket::ReadLn() {
         // rather than peeked beyond the buffer.
         if (taken >= kBufferSize)
             throw ESockError("Line too long", SockErrorKind::LineTooLong);
-        const int peeked = platform::SocketRecv(Handle(), FBuffer.data() + taken,
-                                                static_cast<int>(kBufferSize - taken), true);
+        const int peeked =
+            ReceiveSome(FBuffer.data() + taken, static_cast<int>(kBufferSize - taken), true);
         if (peeked == 0)
             return {}; // the peer closed: a partial line is dropped
         if (peeked < 0) {
@@ -167,12 +169,11 @@ std::string TStreamSocket::ReadLn() {
                 break;
             }
             result.resize(valid);
-            const int received =
-                platform::SocketRecv(Handle(), result.data() + taken, peeked, false);
+            const int received = ReceiveSome(result.data() + taken, peeked, false);
             taken += received > 0 ? static_cast<std::size_t>(received) : 0;
             result.resize(taken);
         }
-        PumpAndWait();
+        WaitForInput();
     } while (!FCanceled);
     if (FCanceled) {
         FCanceled = false;
@@ -180,8 +181,8 @@ std::string TStreamSocket::ReadLn() {
     }
     if (found) {
         result.resize(lineEnd + 1);
-        const int received = platform::SocketRecv(Handle(), result.data() + taken,
-                                                  static_cast<int>(lineEnd + 1 - taken), false);
+        const int received =
+            ReceiveSome(result.data() + taken, static_cast<int>(lineEnd + 1 - taken), false);
         result.resize(taken + (received > 0 ? static_cast<std::size_t>(received) : 0));
     }
     return result;
@@ -210,6 +211,10 @@ std::string TStreamSocket::Transaction(const std::string& CommandString) {
 void TStreamSocket::SendFile(const std::string& Filename) {
     StatusMessage(8, "SendFile");
     platform::FileReader file(Filename);
+    if (FTls) {
+        SendFileSecured(file);
+        return;
+    }
     // The bytes go from the file to the socket without a copy through FBuffer where the
     // system allows it; FBuffer stages each block where it does not.
     platform::FileSender sender(file, FBuffer.data(), kBufferSize);
@@ -260,14 +265,28 @@ void TStreamSocket::SendFile(const std::string& Filename) {
 
 bool TStreamSocket::DataAvailable() {
     StatusMessage(8, "Data Available");
+    // While TLS reads and writes in a wait of its own, a close notification is left to that
+    // wait: it sees the end of the stream itself.
+    if (FTlsHandshaking || FTlsBusy)
+        return true;
     // Peeks into a byte of its own: FBuffer may hold the line that ReadLn is assembling
     // when a close notification asks this during ReadLn's wait.
-    char probe = 0;
-    return platform::SocketRecv(Handle(), &probe, 1, true) >= 1;
+    return InputWaiting();
 }
 
 void TStreamSocket::ClearInput() {
     StatusMessage(8, "Clearing Input");
     static thread_local std::array<char, kBufferSize> scratch;
+    if (FTls && !FTlsHandshaking) {
+        // Everything decrypted that waits now, up to one buffer.
+        std::size_t dropped = 0;
+        int received = 0;
+        do {
+            received =
+                ReceiveSome(scratch.data(), static_cast<int>(scratch.size() - dropped), false);
+            dropped += received > 0 ? static_cast<std::size_t>(received) : 0;
+        } while (received > 0 && dropped < scratch.size());
+        return;
+    }
     platform::SocketRecv(Handle(), scratch.data(), static_cast<int>(scratch.size()), false);
 }

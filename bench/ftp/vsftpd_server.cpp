@@ -13,7 +13,7 @@
 
 namespace bench {
 
-VsftpdServer::VsftpdServer(const std::filesystem::path& workDirectory)
+VsftpdServer::VsftpdServer(const std::filesystem::path& workDirectory, const VsftpdTls* tls)
     : root_(workDirectory / "root"), port_(FreeLoopbackPort()) {
     const passwd* ftpUser = ::getpwnam("ftp");
     if (ftpUser == nullptr)
@@ -28,8 +28,13 @@ VsftpdServer::VsftpdServer(const std::filesystem::path& workDirectory)
     if (::chown((root_ / "in").c_str(), ftpUser->pw_uid, ftpUser->pw_gid) != 0)
         throw std::runtime_error("cannot hand the upload directory to 'ftp'");
     const auto config = workDirectory / "vsftpd.conf";
-    std::ofstream(config)
-        << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
+    std::ofstream out(config);
+    if (tls != nullptr)
+        out << "ssl_enable=YES\nrsa_cert_file=" << tls->cert
+            << "\nrsa_private_key_file=" << tls->key << "\n"
+            << "allow_anon_ssl=YES\nforce_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\n"
+            << "require_ssl_reuse=YES\nstrict_ssl_read_eof=YES\n";
+    out << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
         << "listen_port=" << port_ << "\nbackground=NO\n"
         << "anonymous_enable=YES\nlocal_enable=NO\nwrite_enable=YES\n"
         << "anon_upload_enable=YES\nanon_root=" << root_.string() << "\n"
@@ -42,6 +47,7 @@ VsftpdServer::VsftpdServer(const std::filesystem::path& workDirectory)
         // the data: vsftpd's faster model, and the session's CPU time then reaches the
         // listener when it reaps the session (SessionsCpuSeconds).
         << "one_process_model=YES\n";
+    out.close();
     pid_ = StartServer({APPLY_UPDATE_VSFTPD, config.string()}, port_);
 }
 
