@@ -80,10 +80,16 @@ std::string DataConnectionWord(DataConnectionChoice choice) {
     return Word(kDataConnectionWords, choice);
 }
 
-void CheckDescriptorOptions(const platform::ProfileFile& descriptor) {
-    DescriptorChoice(descriptor, kSecurityKey, kSecurityWords, SecurityChoice::None);
-    DescriptorChoice(descriptor, kDataConnectionKey, kDataConnectionWords,
-                     DataConnectionChoice::Auto);
+ConnectionOptions ReadDescriptorOptions(const platform::ProfileFile& descriptor) {
+    ConnectionOptions options;
+    options.security =
+        DescriptorChoice(descriptor, kSecurityKey, kSecurityWords, SecurityChoice::None)
+            .value_or(SecurityChoice::None);
+    options.dataConnection = DescriptorChoice(descriptor, kDataConnectionKey, kDataConnectionWords,
+                                              DataConnectionChoice::Auto)
+                                 .value_or(DataConnectionChoice::Auto);
+    options.caFile = descriptor.ReadString(kDefaultsSection, kCAFileKey, "");
+    return options;
 }
 
 ConnectionOptions ReadStartOptions(const platform::ProfileFile& descriptor) {
@@ -96,6 +102,7 @@ ConnectionOptions ReadStartOptions(const platform::ProfileFile& descriptor) {
                                               DataConnectionChoice::Auto)
                                  .value_or(ParseDataConnection(remembered.dataConnection)
                                                .value_or(DataConnectionChoice::Auto));
+    options.caFile = descriptor.ReadString(kDefaultsSection, kCAFileKey, "");
     return options;
 }
 

@@ -31,6 +31,9 @@ inline constexpr char kDataConnectionKey[] = "DataConnection";
 struct ConnectionOptions {
     SecurityChoice security = SecurityChoice::None;
     DataConnectionChoice dataConnection = DataConnectionChoice::Auto;
+    // PEM file of the authorities that vouch for the host besides the system's; empty for
+    // none. A relative name is looked up as the package's save files are.
+    std::string caFile;
 };
 
 // A descriptor value that names no choice; the package cannot be used as it is.
@@ -51,7 +54,8 @@ std::string DataConnectionWord(DataConnectionChoice choice);
 // EDescriptorValue naming the key and the value when the descriptor's value names no choice.
 ConnectionOptions ReadStartOptions(const platform::ProfileFile& descriptor);
 
-// Checks the descriptor's values as above, without reading the remembered ones.
-void CheckDescriptorOptions(const platform::ProfileFile& descriptor);
+// The descriptor's choices alone (its values, else the defaults), for a run that remembers
+// nothing; raises EDescriptorValue as above.
+ConnectionOptions ReadDescriptorOptions(const platform::ProfileFile& descriptor);
 
 } // namespace installer

@@ -436,10 +436,16 @@ bool TApplyUpdateForm::ReplaceChecked() const {
 }
 
 ConnectionOptions TApplyUpdateForm::ConnectionChoice() const {
-    if (nameFmt_ == nullptr)
-        return startOptions_;
-    return {static_cast<SecurityChoice>(nameFmt_->Security.ItemIndex()),
-            static_cast<DataConnectionChoice>(nameFmt_->DataConnection.ItemIndex())};
+    ConnectionOptions options = startOptions_;
+    // The CA file is the package's: read when asked, as the other package files are.
+    if (values_.descriptor)
+        options.caFile = values_.descriptor->ReadString(kDefaultsSection, kCAFileKey, "");
+    if (nameFmt_ != nullptr) {
+        options.security = static_cast<SecurityChoice>(nameFmt_->Security.ItemIndex());
+        options.dataConnection =
+            static_cast<DataConnectionChoice>(nameFmt_->DataConnection.ItemIndex());
+    }
+    return options;
 }
 
 bool TApplyUpdateForm::ConfirmCertificate(const CertificateQuestion& question) {
