@@ -199,4 +199,12 @@ void HostLookup::Cancel() {
     impl_->receiver.reset();
 }
 
+int LiveLookupWorkers(int waitMilliseconds) {
+    Workers& workers = LiveWorkers();
+    std::unique_lock<std::mutex> lock(workers.mutex);
+    workers.finished.wait_for(lock, std::chrono::milliseconds(waitMilliseconds),
+                              [&workers] { return workers.running == 0; });
+    return workers.running;
+}
+
 } // namespace platform

@@ -31,4 +31,8 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// How many lookup workers are still running, after waiting up to `waitMilliseconds` for
+// them to finish. A cancelled lookup's worker ends on its own once the resolver returns.
+int LiveLookupWorkers(int waitMilliseconds = 0);
+
 } // namespace platform

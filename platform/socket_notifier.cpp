@@ -155,6 +155,7 @@ public:
     }
 
     bool Registered(SocketHandle socket) const { return sockets_.count(socket) > 0; }
+    int Count() const { return static_cast<int>(sockets_.size()); }
     int LastErrno() const { return errno_; }
 
 private:
@@ -284,6 +285,10 @@ int AsyncSelect(SocketHandle socket, MessageWindow* window, unsigned message, lo
         return 0;
     detail::SetLastSocketError(WsaErrorFromErrno(registry.LastErrno()));
     return -1;
+}
+
+int RegisteredSocketCount() {
+    return Registry::Instance().Count();
 }
 
 namespace detail {

@@ -69,4 +69,9 @@ private:
 // reported once. Returns 0, or -1 with SocketLastError().
 int AsyncSelect(SocketHandle socket, MessageWindow* window, unsigned message, long mask);
 
+// How many sockets are registered now. A socket leaves the registry when its registration
+// ends or it is closed, so a count that stays up after its owner is gone is a socket that
+// was never closed.
+int RegisteredSocketCount();
+
 } // namespace platform

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""IBM i host emulator: an FTP server on 127.0.0.1 that answers the update installer
+"""IBM i host emulator: an FTP server on 127.0.0.1 (or the --listen addresses) that answers the update installer
 as an IBM i host does. Run with --help for the options.
 
 Prints the port it listens on (and writes it to --port-file) once it accepts
@@ -12,12 +12,12 @@ import signal
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.servers import FTPServer
 
 from ibmi.cl_commands import CommandRunner
 from ibmi.command_record import CommandRecord
 from ibmi.ftp_session import HostSession
 from ibmi.library_store import ClError, LibraryStore, check_name, to_upper
+from ibmi.network import open_listeners, shown
 from ibmi.options import DEFAULT_LIBRARIES, parse_options
 
 
@@ -88,10 +88,10 @@ def main(argv=None):
             print("host_emulator: cannot set up TLS: %s" % error, file=sys.stderr)
             return 2
     try:
-        server = FTPServer(("127.0.0.1", options.port), session_class)
+        servers, port = open_listeners(options.listen, options.port, session_class)
     except OSError as error:
-        print("host_emulator: cannot listen on 127.0.0.1:%d: %s" % (options.port, error.strerror),
-              file=sys.stderr)
+        where = getattr(error, "address", shown(options.listen[0], options.port))
+        print("host_emulator: cannot listen on %s: %s" % (where, error.strerror), file=sys.stderr)
         return 2
 
     def stop(signum, frame):
@@ -99,12 +99,12 @@ def main(argv=None):
 
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
-    port = server.socket.getsockname()[1]
     if options.port_file:
         write_port_file(options.port_file, port)
     print(port, flush=True)
     try:
-        server.serve_forever(handle_exit=True)
+        # The servers share one event loop: serving one serves them all.
+        servers[0].serve_forever(handle_exit=True)
     finally:
         record.close()
     return 0

@@ -17,6 +17,7 @@ namespace bench {
 namespace {
 
 constexpr const char* kCongestion = "/proc/sys/net/ipv4/tcp_congestion_control";
+constexpr const char* kAllowed = "/proc/sys/net/ipv4/tcp_allowed_congestion_control";
 
 [[noreturn]] void Fail(const std::string& what) {
     throw std::runtime_error(what + ": " + std::strerror(errno) + " (the benchmark needs root)");
@@ -29,9 +30,22 @@ std::string ReadCongestion() {
     return name;
 }
 
+std::string ReadAllowed() {
+    std::ifstream in(kAllowed);
+    std::string names;
+    std::getline(in, names);
+    return names;
+}
+
+// Makes `name` the namespace's default; false when the kernel refuses it.
+bool SetCongestion(const std::string& name) {
+    std::ofstream(kCongestion) << name << "\n";
+    return ReadCongestion() == name;
+}
+
 } // namespace
 
-std::string UsePrivateLoopback(const std::string& congestion) {
+Congestion UsePrivateLoopback(const std::string& congestion) {
     const std::string machine = ReadCongestion();
     if (::unshare(CLONE_NEWNET) != 0)
         Fail("cannot make a network namespace");
@@ -45,10 +59,18 @@ std::string UsePrivateLoopback(const std::string& congestion) {
     if (!up)
         Fail("cannot bring up the loopback device");
     const std::string wanted = congestion == "system" ? machine : congestion;
-    std::ofstream(kCongestion) << wanted << "\n";
-    if (ReadCongestion() != wanted)
-        throw std::runtime_error("the congestion control '" + wanted + "' is not available");
-    return wanted;
+    if (SetCongestion(wanted))
+        return {wanted, ""};
+    // Per socket (TCP_CONGESTION) would reach only the benchmark's own sockets, not those of
+    // the client under test or of curl, and every sender must run under the same algorithm.
+    const std::string allowed = ReadAllowed();
+    if (wanted == "cubic" && SetCongestion("reno"))
+        return {"reno", "cubic is not allowed in a network namespace on this machine (allowed: " +
+                            allowed + "); reno does not pace either"};
+    throw std::runtime_error("the congestion control '" + wanted +
+                             "' is not available in a network namespace on this machine "
+                             "(allowed: " +
+                             allowed + ")");
 }
 
 MemoryDirectory::MemoryDirectory(const std::filesystem::path& parent, std::size_t bytes) {

@@ -4,7 +4,9 @@
 //   ftp_upload_bench [--size-mib N] [--runs N] [--dir D] [--congestion C]
 //                    [--compare-client PATH] [--progress]
 //   (defaults: 1024, 5, /tmp, cubic. D: where the benchmark mounts its memory file system.
-//   C: TCP's congestion control on the benchmark's own loopback, "system" for the machine's.
+//   C: TCP's congestion control on the benchmark's own loopback, "system" for the machine's;
+//   where the machine does not allow cubic in a network namespace, reno, which does not
+//   pace either, and the benchmark says so.
 //   PATH: another build of this benchmark, whose TFtpClient client then runs against the same
 //   servers in the same rounds, for an A/B comparison)
 //
@@ -335,12 +337,21 @@ int Benchmark(const std::vector<std::string>& allArgs) {
         else if (args[i] == "--compare-client")
             compareClient = args[i + 1];
     }
+    if (runs < 1 || sizeMiB < 1)
+        throw std::runtime_error("--runs and --size-mib take a whole number of at least 1");
     const std::size_t bytes = sizeMiB << 20;
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
 
     // A loopback of the benchmark's own: the machine's other traffic and settings stay out,
     // and nothing here can reach another address.
-    congestion = bench::UsePrivateLoopback(congestion);
+    const bench::Congestion loopback = bench::UsePrivateLoopback(congestion);
+    congestion = loopback.used;
+    if (loopback.fallback.empty())
+        std::printf("congestion control on the benchmark's own loopback: %s\n", congestion.c_str());
+    else
+        std::printf("congestion control on the benchmark's own loopback: %s, because %s\n",
+                    congestion.c_str(), loopback.fallback.c_str());
+    std::fflush(stdout);
     // The file, and vsftpd's copies of it, in memory: the disk's write-back must not decide the
     // figures. Room for the file and six copies (four kinds, two of another build), with the
     // small file beside.

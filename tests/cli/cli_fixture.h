@@ -2,8 +2,8 @@
 #pragma once
 
 #include "tests/cli/cli_process.h"
-#include "tests/platform/temp_dir.h"
 #include "tests/support/host_emulator.h"
+#include "tests/support/temporary_directory.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,11 +21,11 @@ inline const std::string kUpdateBytes(90000, '\xa5');
 // The usual package: update MYUPD from MYUPD.SVF, one lock entry.
 inline void WriteStandardPackage(const std::filesystem::path& package) {
     std::filesystem::create_directories(package);
-    testing_support::WriteFile(package / "update.Ini",
-                               "[Defaults]\r\nUpdate=MYUPD\r\nFilename=MYUPD.SVF\r\n"
-                               "Lock1=APPLIB/ORDERS\r\nType1=*FILE\r\n");
-    testing_support::WriteFile(package / "W_CHKLCKSF.SVF", kLockCheckBytes);
-    testing_support::WriteFile(package / "MYUPD.SVF", kUpdateBytes);
+    test_support::WriteFile(package / "update.Ini",
+                            "[Defaults]\r\nUpdate=MYUPD\r\nFilename=MYUPD.SVF\r\n"
+                            "Lock1=APPLIB/ORDERS\r\nType1=*FILE\r\n");
+    test_support::WriteFile(package / "W_CHKLCKSF.SVF", kLockCheckBytes);
+    test_support::WriteFile(package / "MYUPD.SVF", kUpdateBytes);
 }
 
 inline std::unique_ptr<test_support::HostEmulator> StartHost(std::vector<std::string> options,
@@ -42,7 +42,7 @@ inline std::string HostField(int port) {
 
 // A call with the package, the host and the password in the environment; the program's
 // home and configuration folder are the test's own.
-inline CliCall PackageCall(const testing_support::TempDir& dir, const std::string& host,
+inline CliCall PackageCall(const test_support::TemporaryDirectory& dir, const std::string& host,
                            const std::string& password) {
     CliCall call;
     call.arguments = {"--package", dir / "pkg", "--host", host, "--user", "QSECOFR", "--json"};

@@ -40,8 +40,8 @@ const ExitCase kExitCases[] = {
      {},
      [](const std::filesystem::path&, CliCall& call, int) {
          // Files of the same names in the working folder are not the package's.
-         testing_support::WriteFile(call.workingDirectory + "/W_CHKLCKSF.SVF", "stray");
-         testing_support::WriteFile(call.workingDirectory + "/MYUPD.SVF", "stray");
+         test_support::WriteFile(call.workingDirectory + "/W_CHKLCKSF.SVF", "stray");
+         test_support::WriteFile(call.workingDirectory + "/MYUPD.SVF", "stray");
      },
      0,
      "applied",
@@ -50,7 +50,7 @@ const ExitCase kExitCases[] = {
     {"ReadmeRead",
      {},
      [](const std::filesystem::path& package, CliCall& call, int) {
-         testing_support::WriteFile(package / "Readme.txt", "Read me.\r\n");
+         test_support::WriteFile(package / "Readme.txt", "Read me.\r\n");
          call.arguments.push_back("--readme-read");
      },
      0,
@@ -108,7 +108,7 @@ const ExitCase kExitCases[] = {
     {"ReadmeNotRead",
      {},
      [](const std::filesystem::path& package, CliCall&, int) {
-         testing_support::WriteFile(package / "Readme.txt", "Read me.\r\n");
+         test_support::WriteFile(package / "Readme.txt", "Read me.\r\n");
      },
      2,
      "not-started",
@@ -118,7 +118,7 @@ const ExitCase kExitCases[] = {
 
 class CliExitTest : public ::testing::TestWithParam<ExitCase> {
 protected:
-    testing_support::TempDir dir;
+    test_support::TemporaryDirectory dir;
 };
 
 TEST_P(CliExitTest, ExitStatusAndSummarySayHowTheRunEnded) {
@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(EveryEnd, CliExitTest, ::testing::ValuesIn(kExitCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliStopTest, SigtermMidUploadStopsTheRunWithStatusFour) {
-    testing_support::TempDir dir;
+    test_support::TemporaryDirectory dir;
     WriteStandardPackage(dir / "pkg");
     // The host never opens the data connection: the upload waits until it is stopped.
     const auto host = StartHost({"--no-data-connect"});
@@ -227,7 +227,7 @@ class CliUsageTest : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(CliUsageTest, RefusedBeforeConnectingWithStatusTwo) {
     const UsageCase& c = GetParam();
-    testing_support::TempDir dir;
+    test_support::TemporaryDirectory dir;
     WriteStandardPackage(dir / "pkg");
     // Nothing listens: a run that got as far as connecting would end with status 3.
     const RefusingPort refusing;
@@ -270,7 +270,7 @@ class CliSecretTest : public ::testing::TestWithParam<SecretCase> {};
 
 TEST_P(CliSecretTest, PasswordNeverInAnyOutputOrFile) {
     const SecretCase& c = GetParam();
-    testing_support::TempDir dir;
+    test_support::TemporaryDirectory dir;
     WriteStandardPackage(dir / "pkg");
     // A password with a character beyond ASCII: the host gets its Latin-1 byte.
     const std::string utf8 = c.right ? "S\xc3\xa9kret1" : "Wr\xc3\xb6ngSecret9";
@@ -283,7 +283,7 @@ TEST_P(CliSecretTest, PasswordNeverInAnyOutputOrFile) {
     if (source == "env") {
         call.environment["APPLY_UPDATE_PASSWORD"] = utf8;
     } else if (source == "file") {
-        testing_support::WriteFile(dir / "secrets/password", utf8 + "\n");
+        test_support::WriteFile(dir / "secrets/password", utf8 + "\n");
         call.arguments.insert(call.arguments.end(), {"--password-file", dir / "secrets/password"});
     } else {
         call.input = utf8 + "\n";

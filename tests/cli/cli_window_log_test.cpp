@@ -33,7 +33,7 @@ const SameRunCase kSameRunCases[] = {
     {"WrongPassword", {}, true, true},
 };
 
-class CliWindowLogTest : public testing_support::WindowsTest,
+class CliWindowLogTest : public test_support::WindowsTest,
                          public ::testing::WithParamInterface<SameRunCase> {};
 
 TEST_P(CliWindowLogTest, StandardOutputIsTheWindowsStatusLog) {
@@ -46,9 +46,9 @@ TEST_P(CliWindowLogTest, StandardOutputIsTheWindowsStatusLog) {
     Form().SystemEdt->setText(QString::fromStdString(HostField(windowHost->Port())));
     Form().UserIdEdt->setText(QStringLiteral("QSECOFR"));
     Form().PassEdt->setText(QString::fromStdString(password));
-    std::shared_ptr<testing_support::SeenMessageBox> box;
+    std::shared_ptr<test_support::SeenMessageBox> box;
     if (c.dialog)
-        box = testing_support::WhenMessageBox();
+        box = test_support::WhenMessageBox();
     QTest::mouseClick(Form().ApplyBtn.get(), Qt::LeftButton);
     if (box) {
         ASSERT_TRUE(box->seen);

@@ -1,6 +1,6 @@
 // The control connection against the scripted peer: log-on variants, reply reading,
 // commands with their success rule and events, log-off.
-#include "scripted_client.h"
+#include "tests/ftp/scripted_client.h"
 
 #include "platform/exception.h"
 
@@ -9,6 +9,8 @@
 
 namespace {
 
+using test_support::MessageOf;
+using test_support::ScriptedClient;
 using Lines = std::vector<std::string>;
 
 // --- log-on ---

@@ -1,14 +1,16 @@
 // Upload against the scripted peer: PORT and PASV, the failure rule and its boundaries,
 // the events, the final reply, cancellation, and what an upload leaves behind.
-#include "scripted_client.h"
+#include "tests/ftp/scripted_client.h"
 
 #include "platform/exception.h"
-#include "tests/support/real_ftp_server.h"
+#include "tests/support/temporary_directory.h"
 
 #include <fstream>
 
 namespace {
 
+using test_support::MessageOf;
+using test_support::ScriptedClient;
 using Lines = std::vector<std::string>;
 
 class ScriptedUpload : public ScriptedClient {

@@ -4,9 +4,9 @@
 
 #include "tests/support/ftp_client_fixture.h"
 
-using test_support::MessageOf;
+namespace test_support {
 
-class ScriptedClient : public test_support::FtpClientFixture {
+class ScriptedClient : public FtpClientFixture {
 protected:
     // Queues the server side of a log-on as user "bob" with password "pw".
     void ScriptLogOn() {
@@ -15,3 +15,5 @@ protected:
             .Reply("230 Logged on\r\n");
     }
 };
+
+} // namespace test_support

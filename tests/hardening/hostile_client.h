@@ -6,19 +6,15 @@
 
 #include "tests/support/ftp_client_fixture.h"
 
-namespace hardening {
+namespace test_support {
 
-using test_support::MessageOf;
-
-class HostileClient : public test_support::FtpClientFixture {
+class HostileClient : public FtpClientFixture {
 protected:
     // Every step of the peer (and its Finish()) is bounded far beyond any sound run.
-    HostileClient() : FtpClientFixture(8, test_support::ScriptedFtpPeer::Milliseconds(20000), 20) {}
+    HostileClient() : FtpClientFixture(8, ScriptedFtpPeer::Milliseconds(20000), 20) {}
 
     // The usual log-on, queued on the peer; the rest of the script chains on.
-    test_support::ScriptedFtpPeer& ScriptLogOn() {
-        return peer.LogOn("220 Hostile server ready\r\n");
-    }
+    ScriptedFtpPeer& ScriptLogOn() { return peer.LogOn("220 Hostile server ready\r\n"); }
 
     // Nothing of an upload may stay behind, however it ended.
     void ExpectNoUploadLeftBehind() {
@@ -27,4 +23,4 @@ protected:
     }
 };
 
-} // namespace hardening
+} // namespace test_support

@@ -15,9 +15,10 @@
 #include <algorithm>
 #include <thread>
 
-namespace hardening {
 namespace {
 
+using test_support::HostileClient;
+using test_support::MessageOf;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
@@ -370,4 +371,3 @@ TEST_F(HostileClient, GreetingThenSilenceEndsOnlyByACancelAndLeavesNoConnection)
 }
 
 } // namespace
-} // namespace hardening

@@ -6,13 +6,14 @@
 #include "tests/hardening/hostile_client.h"
 
 #include "platform/exception.h"
-#include "tests/support/real_ftp_server.h"
+#include "tests/support/temporary_directory.h"
 
 #include <fstream>
 
-namespace hardening {
 namespace {
 
+using test_support::HostileClient;
+using test_support::MessageOf;
 using Lines = std::vector<std::string>;
 
 class HostileUpload : public HostileClient {
@@ -290,4 +291,3 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BadPassiveReply>& info) { return info.param.name; });
 
 } // namespace
-} // namespace hardening

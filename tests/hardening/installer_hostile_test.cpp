@@ -13,9 +13,11 @@
 
 #include <algorithm>
 
-namespace hardening {
 namespace {
 
+using test_support::InstallerRun;
+using test_support::ReadFile;
+using test_support::WriteFile;
 const std::string kSuccess = "Update MYUPD successfully applied.";
 
 // The host closes the connection while the run awaits its answer to a command whose
@@ -222,4 +224,3 @@ TEST_F(InstallerRun, SettingsDirectoryThatCannotBeWrittenIsReportedAfterTheRun) 
 }
 
 } // namespace
-} // namespace hardening

@@ -1,6 +1,6 @@
 #include "tests/hardening/installer_run.h"
 
-namespace hardening {
+namespace test_support {
 
 void InstallerRun::SetUp() {
     ApplyTest::SetUp();
@@ -9,8 +9,8 @@ void InstallerRun::SetUp() {
 }
 
 void InstallerRun::TearDown() {
-    EXPECT_EQ(ReadFile(Package("W_CHKLCKSF.SVF")), apply_test::LockCheckBytes());
-    EXPECT_EQ(ReadFile(Package("MYUPD.SVF")), apply_test::UpdateBytes());
+    EXPECT_EQ(ReadFile(Package("W_CHKLCKSF.SVF")), LockCheckBytes());
+    EXPECT_EQ(ReadFile(Package("MYUPD.SVF")), UpdateBytes());
     ApplyTest::TearDown();
 }
 
@@ -28,4 +28,4 @@ void InstallerRun::Apply() {
     ApplyTest::Apply();
 }
 
-} // namespace hardening
+} // namespace test_support

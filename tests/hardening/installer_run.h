@@ -7,12 +7,9 @@
 
 #include "tests/installer/apply_fixture.h"
 
-namespace hardening {
+namespace test_support {
 
-using apply_test::ReadFile;
-using apply_test::WriteFile;
-
-class InstallerRun : public apply_test::ApplyTest {
+class InstallerRun : public ApplyTest {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -24,4 +21,4 @@ protected:
     void Apply();
 };
 
-} // namespace hardening
+} // namespace test_support

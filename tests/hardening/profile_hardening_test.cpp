@@ -7,7 +7,7 @@
 #include "platform/exception.h"
 #include "platform/paths.h"
 #include "platform/profile_file.h"
-#include "tests/support/real_ftp_server.h"
+#include "tests/support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,6 @@
 #include <iterator>
 #include <random>
 
-namespace hardening {
 namespace {
 
 namespace fs = std::filesystem;
@@ -187,4 +186,3 @@ TEST_F(ProfileHardening, SettingsFileThatIsADirectoryCannotBeWritten) {
 }
 
 } // namespace
-} // namespace hardening

@@ -7,19 +7,20 @@
 
 #include "installer/apply_texts.h"
 #include "platform/exception.h"
+#include "tests/support/helper_process.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <QProcess>
+#include <QStringList>
 
 #include <algorithm>
 #include <chrono>
 #include <random>
 #include <thread>
 
-namespace hardening {
 namespace {
 
+using test_support::InstallerRun;
+using test_support::ReadFile;
 namespace fs = std::filesystem;
 using installer::ApplyField;
 
@@ -204,22 +205,20 @@ TEST(RememberedSettingsAtomicity, AWriterKilledAtRandomMomentsLeavesAWholeFile) 
     const unsigned seed =
         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::mt19937 random(seed);
-    // Made before fork: the child may only exec.
-    const std::string size = std::to_string(kSize);
+    const QStringList arguments = {QString::fromStdString(settings.string()),
+                                   QString::number(kSize)};
     int checked = 0;
     for (int round = 0; round < 25; ++round) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::execl(SETTINGS_WRITER_PATH, SETTINGS_WRITER_PATH, settings.c_str(), size.c_str(),
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        QProcess writer;
+        test_support::InheritOnlyStandardStreams(writer);
+        writer.setProcessChannelMode(QProcess::ForwardedChannels);
+        writer.start(SETTINGS_WRITER_PATH, arguments);
+        ASSERT_TRUE(writer.waitForStarted()) << writer.errorString().toStdString();
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 80));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself, status " << status;
+        writer.kill();
+        ASSERT_TRUE(writer.waitForFinished());
+        ASSERT_EQ(writer.exitStatus(), QProcess::CrashExit)
+            << "the writer ended by itself, exit code " << writer.exitCode();
         if (!fs::exists(file))
             continue; // killed before its first write was in place
         const std::string bytes = ReadFile(file);
@@ -234,4 +233,3 @@ TEST(RememberedSettingsAtomicity, AWriterKilledAtRandomMomentsLeavesAWholeFile) 
 }
 
 } // namespace
-} // namespace hardening

@@ -6,10 +6,14 @@
 
 #include <gmock/gmock.h>
 
-namespace apply_test {
 namespace {
 
 using installer::ApplyField;
+using test_support::ApplyTest;
+using test_support::LockCheckBytes;
+using test_support::OneShot;
+using test_support::UpdateBytes;
+using test_support::WriteFile;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -310,4 +314,3 @@ TEST_F(ApplyBoundsTest, StopOutsideARunDoesNothing) {
 }
 
 } // namespace
-} // namespace apply_test

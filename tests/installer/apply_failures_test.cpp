@@ -8,10 +8,12 @@
 
 #include <set>
 
-namespace apply_test {
 namespace {
 
 using installer::ApplyField;
+using test_support::ApplyTest;
+using test_support::UpdateBytes;
+using test_support::WriteFile;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -301,4 +303,3 @@ TEST_F(ApplyFailuresTest, LineBreaksInFieldsNeverReachTheHostAsCommands) {
 }
 
 } // namespace
-} // namespace apply_test

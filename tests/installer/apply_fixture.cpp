@@ -5,10 +5,8 @@
 #include "platform/paths.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
-namespace apply_test {
+namespace test_support {
 namespace {
 
 const char* ControlName(installer::ApplyControl control) {
@@ -122,16 +120,6 @@ std::string UpdateBytes() {
     return AllBytes(150000, 99);
 }
 
-void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 OneShot::OneShot(int delayMs, std::function<void()> action)
     : timer_(std::make_unique<TThreadTimer>()), action_(std::move(action)) {
     timer_->SetEnabled(false);
@@ -166,9 +154,9 @@ void ApplyTest::TearDown() {
 }
 
 void ApplyTest::StartHost(std::vector<std::string> options) {
-    test_support::HostEmulatorConfig config;
+    HostEmulatorConfig config;
     config.options = std::move(options);
-    host = std::make_unique<test_support::HostEmulator>(config);
+    host = std::make_unique<HostEmulator>(config);
 }
 
 void ApplyTest::Descriptor(const std::string& defaults) {
@@ -203,7 +191,7 @@ void ApplyTest::Apply() {
     if (!procedure)
         Load();
     // A run that hangs is cancelled over and over until it ends, and the test fails.
-    test_support::HangGuard limit(
+    HangGuard limit(
         runLimitMs,
         [this] {
             procedure->Stop();
@@ -232,4 +220,4 @@ std::string ApplyTest::File(const std::string& name) const {
     return ReadFile(settings_ / name);
 }
 
-} // namespace apply_test
+} // namespace test_support

@@ -9,7 +9,7 @@
 #include "installer/program_values.h"
 #include "socket/thread_timer.h"
 #include "tests/support/host_emulator.h"
-#include "tests/support/real_ftp_server.h"
+#include "tests/support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-namespace apply_test {
+namespace test_support {
 
 class FakeApplyUi : public installer::ApplyUi {
 public:
@@ -112,11 +112,11 @@ protected:
 
     std::filesystem::path Package(const std::string& name) const { return package_ / name; }
 
-    test_support::TemporaryDirectory dir_;
+    TemporaryDirectory dir_;
     std::filesystem::path package_;
     std::filesystem::path settings_;
     FakeApplyUi ui;
-    std::unique_ptr<test_support::HostEmulator> host;
+    std::unique_ptr<HostEmulator> host;
     installer::ProgramValues values;
     std::unique_ptr<TFtpClient> ftp;
     std::unique_ptr<installer::ApplyProcedure> procedure;
@@ -137,8 +137,4 @@ private:
     std::function<void()> action_;
 };
 
-// Writes bytes to a file, replacing it.
-void WriteFile(const std::filesystem::path& path, const std::string& bytes);
-std::string ReadFile(const std::filesystem::path& path);
-
-} // namespace apply_test
+} // namespace test_support

@@ -7,9 +7,13 @@
 
 #include <filesystem>
 
-namespace apply_test {
 namespace {
 
+using test_support::ApplyTest;
+using test_support::LockCheckBytes;
+using test_support::ReadFile;
+using test_support::UpdateBytes;
+using test_support::WriteFile;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
@@ -215,4 +219,3 @@ TEST_F(ApplyRunTest, PackageFilesAreFoundInTheCurrentDirectoryFirst) {
 }
 
 } // namespace
-} // namespace apply_test

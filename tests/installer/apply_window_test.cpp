@@ -20,12 +20,12 @@
 
 namespace {
 
+using test_support::WhenMessageBox;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::Not;
-using testing_support::WhenMessageBox;
 
-class ApplyWindowTest : public testing_support::WindowsTest {
+class ApplyWindowTest : public test_support::WindowsTest {
 protected:
     void StartHost(std::vector<std::string> options = {}) {
         test_support::HostEmulatorConfig config;
@@ -137,7 +137,7 @@ TEST_F(ApplyWindowTest, CloseReadsStopWhileBusyAndStopsASilentHost) {
     Fill();
 
     bool sawBusyWindow = false;
-    const auto report = std::make_shared<testing_support::SeenMessageBox>();
+    const auto report = std::make_shared<test_support::SeenMessageBox>();
     // Once the host has gone silent, look at the busy window, try its close box, then Stop.
     std::function<void(int)> whenSilent = [&](int attemptsLeft) {
         const std::vector<std::string> log = Form().LogLines();
@@ -153,7 +153,7 @@ TEST_F(ApplyWindowTest, CloseReadsStopWhileBusyAndStopsASilentHost) {
                         !Form().Button1->isEnabled() && QApplication::overrideCursor() != nullptr;
         Form().close(); // the close box takes no input while busy
         EXPECT_TRUE(Form().isVisible());
-        testing_support::WhenModal([report](QWidget* modal) {
+        test_support::WhenModal([report](QWidget* modal) {
             auto* box = qobject_cast<QMessageBox*>(modal);
             ASSERT_NE(box, nullptr);
             report->seen = true;

@@ -1,8 +1,8 @@
 """An FTP server that takes uploads of any size without storing them.
 
-Usage: counting_ftp_server.py HOME USER PASSWORD
+Usage: counting_ftp_server.py HOME USER PASSWORD [ADDRESS]
 
-Serves HOME on 127.0.0.1 at a port the system chooses and prints "PORT <n>" once it
+Serves HOME on ADDRESS (127.0.0.1) at a port the system chooses and prints "PORT <n>" once it
 listens. Each uploaded file is counted and the SHA-256 of its last MiB is kept; before the
 upload's final reply, "<bytes> <sha256 of the last MiB>" is written to "<name>.received" in
 HOME. The server ends when its standard input closes, so it never outlives its test.
@@ -62,6 +62,7 @@ class LargeBlockDTP(DTPHandler):
 
 def main():
     home, user, password = sys.argv[1:4]
+    address = sys.argv[4] if len(sys.argv) > 4 else "127.0.0.1"
     logging.disable(logging.CRITICAL)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, home, perm="elradfmwMT")
@@ -72,7 +73,7 @@ def main():
     Handler.authorizer = authorizer
     Handler.abstracted_fs = CountingFS
     Handler.dtp_handler = LargeBlockDTP
-    server = FTPServer(("127.0.0.1", 0), Handler)
+    server = FTPServer((address, 0), Handler)
     print("PORT", server.socket.getsockname()[1], flush=True)
 
     def watch_parent():

@@ -12,8 +12,8 @@
 
 namespace {
 
-using DialogsTest = testing_support::WindowsTest;
-using testing_support::WhenModal;
+using DialogsTest = test_support::WindowsTest;
+using test_support::WhenModal;
 
 // How a test ends a modal dialog.
 enum class Ending { Ok, Cancel, CloseBox };
@@ -58,7 +58,7 @@ TEST_F(DialogsTest, WithoutReadmeTheButtonStaysDisabled) {
 }
 
 TEST_F(DialogsTest, ReadmeIsLoadedAtShowAndTheButtonEnabled) {
-    testing_support::WriteFile(dir / "pkg/Readme.txt", "Line one\r\nLine two caf\xe9\r\n\r\nLast");
+    test_support::WriteFile(dir / "pkg/Readme.txt", "Line one\r\nLine two caf\xe9\r\n\r\nLast");
     Create();
     EXPECT_FALSE(Form().ReadmeBtn->isEnabled());
     Form().show();
@@ -73,9 +73,9 @@ TEST_F(DialogsTest, ReadmeInUtf8IsShownAsUtf8WithOrWithoutItsMark) {
     const QString expected = QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac\n\xc5\x81\xc3\xb3"
                                                "d\xc5\xba");
     for (const std::string mark : {"", "\xef\xbb\xbf"}) {
-        testing_support::WriteFile(dir / "pkg/Readme.txt",
-                                   mark + "caf\xc3\xa9 \xe2\x82\xac\r\n\xc5\x81\xc3\xb3"
-                                          "d\xc5\xba");
+        test_support::WriteFile(dir / "pkg/Readme.txt",
+                                mark + "caf\xc3\xa9 \xe2\x82\xac\r\n\xc5\x81\xc3\xb3"
+                                       "d\xc5\xba");
         windows.reset();
         CreateAndShow();
         EXPECT_EQ(Readme().Memo1->toPlainText(), expected) << mark.size();
@@ -89,7 +89,7 @@ TEST_F(DialogsTest, AReadmeDirectoryIsNoReadme) {
 }
 
 TEST_F(DialogsTest, OnlyReadmeOkSetsTheAcknowledgement) {
-    testing_support::WriteFile(dir / "pkg/Readme.txt", "Read me");
+    test_support::WriteFile(dir / "pkg/Readme.txt", "Read me");
     CreateAndShow();
     for (Ending ending : {Ending::Cancel, Ending::CloseBox}) {
         EndModal(ending, Readme().Button1.get(), Readme().Button2.get());

@@ -3,8 +3,10 @@
 #include "installer/apply_update_windows.h"
 #include "platform/broken_pipe.h"
 #include "platform/event_pump.h"
+#include "tests/support/leak_check.h"
 
 #include <QApplication>
+#include <QMimeDatabase>
 
 #include <gtest/gtest.h>
 
@@ -15,5 +17,9 @@ int main(int argc, char** argv) {
     platform::ChooseEventDispatcher();
     QApplication application(argc, argv);
     installer::InitializeApplication();
+    // The file dialog of "Save Log As..." loads Qt's MIME database, which keeps its cache
+    // open for the rest of the process: loaded here, before anything is counted.
+    QMimeDatabase().mimeTypeForName(QStringLiteral("text/plain"));
+    test_support::InstallLeakCheck();
     return RUN_ALL_TESTS();
 }

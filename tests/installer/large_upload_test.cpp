@@ -3,16 +3,10 @@
 // server only counts what arrives and hashes its last MiB, so no test needs 5 GiB of disk.
 #include "tests/installer/apply_fixture.h"
 #include "tests/support/hang_guard.h"
+#include "tests/support/real_ftp_server.h"
 #include "tests/support/sha256.h"
 
 #include "installer/upload_progress_reporter.h"
-
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gmock/gmock.h>
 
@@ -21,10 +15,9 @@
 #include <sstream>
 #include <stdexcept>
 
-extern char** environ;
-
-namespace apply_test {
 namespace {
+
+using test_support::FakeApplyUi;
 
 constexpr std::int64_t kFileSize = std::int64_t{5} << 30;
 constexpr std::int64_t kMiB = std::int64_t{1} << 20;
@@ -32,68 +25,15 @@ constexpr std::int64_t kMiB = std::int64_t{1} << 20;
 // tests/installer/counting_ftp_server.py on 127.0.0.1, serving a temporary folder.
 class CountingServer {
 public:
-    CountingServer() {
-        int out[2], in[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::string python = APPLY_UPDATE_PYTHON, script = COUNTING_FTP_SERVER,
-                    home = home_.Path().string(), user = "big", password = "upload";
-        char* argv[] = {python.data(), script.data(),   home.data(),
-                        user.data(),   password.data(), nullptr};
-        const int spawned = ::posix_spawn(&pid_, python.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        input_ = in[1];
-        if (spawned != 0)
-            pid_ = -1;
-        std::string line;
-        char c = 0;
-        pollfd ready{out[0], POLLIN, 0};
-        while (pid_ > 0 && line.find('\n') == std::string::npos && ::poll(&ready, 1, 20000) > 0 &&
-               ::read(out[0], &c, 1) == 1)
-            line += c;
-        ::close(out[0]);
-        if (line.rfind("PORT ", 0) == 0)
-            port_ = std::atoi(line.c_str() + 5);
-        if (port_ == 0) {
-            Stop();
-            throw std::runtime_error("the counting FTP server did not start");
-        }
-    }
-    ~CountingServer() { Stop(); }
-    CountingServer(const CountingServer&) = delete;
-    CountingServer& operator=(const CountingServer&) = delete;
-
-    int Port() const { return port_; }
+    int Port() const { return server_.Port(); }
     // "<bytes> <sha256 of the last MiB>" of the upload of `name`; empty before it ended.
     std::string Received(const std::string& name) const {
-        std::ifstream in(home_.Path() / (name + ".received"));
-        std::string line;
-        std::getline(in, line);
-        return line;
+        const std::string text = test_support::ReadFile(server_.Home() / (name + ".received"));
+        return text.substr(0, text.find('\n'));
     }
 
 private:
-    void Stop() {
-        if (input_ >= 0)
-            ::close(input_); // the server ends when its input closes
-        input_ = -1;
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-
-    test_support::TemporaryDirectory home_;
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int port_ = 0;
+    test_support::RealFtpServer server_{"big", "upload", "127.0.0.1", COUNTING_FTP_SERVER};
 };
 
 // The file's last MiB: every byte value, so that a shifted or lost block shows in the hash.
@@ -182,4 +122,3 @@ INSTANTIATE_TEST_SUITE_P(Modes, LargeUploadTest, ::testing::Values(false, true),
                          });
 
 } // namespace
-} // namespace apply_test

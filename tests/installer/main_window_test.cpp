@@ -28,8 +28,8 @@ namespace {
 using installer::ApplyControl;
 using installer::ApplyField;
 using Lines = std::vector<std::string>;
-using MainWindowTest = testing_support::WindowsTest;
-using testing_support::WhenMessageBox;
+using MainWindowTest = test_support::WindowsTest;
+using test_support::WhenMessageBox;
 
 TEST_F(MainWindowTest, CaptionAndFieldsComeFromTheDescriptor) {
     Descriptor("Update=\"UPD0042\"\r\nDescription=<b>Fix</b> & more\r\nTgtlib=mylib\r\n"
@@ -237,7 +237,7 @@ TEST_F(MainWindowTest, ExecutableLocationAndFileExistence) {
     Create();
     EXPECT_EQ(Form().ExecutablePath(), dir / "pkg/apply-update");
     EXPECT_EQ(Form().ExecutableDirectory(), dir / "pkg/");
-    testing_support::WriteFile(dir / "pkg/W_CHKLCKSF.SVF", "x");
+    test_support::WriteFile(dir / "pkg/W_CHKLCKSF.SVF", "x");
     EXPECT_TRUE(Form().FileExists(dir / "pkg/W_CHKLCKSF.SVF"));
     EXPECT_FALSE(Form().FileExists(dir / "pkg"));
 }
@@ -327,7 +327,7 @@ TEST_F(MainWindowTest, LogMenuSavesTheLogAsUtf8WhereTheOperatorChooses) {
         dir / ("pkg/apply-update-_NONE-" +
                QDate::currentDate().toString(Qt::ISODate).toStdString() + ".log"));
     QStringList selected;
-    testing_support::WhenModal([&](QWidget* modal) {
+    test_support::WhenModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         selected = dialog->selectedFiles();

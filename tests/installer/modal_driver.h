@@ -13,7 +13,7 @@
 #include <functional>
 #include <memory>
 
-namespace testing_support {
+namespace test_support {
 
 namespace detail {
 inline void PollForModal(std::function<void(QWidget*)> action, int attemptsLeft, int delay) {
@@ -67,4 +67,4 @@ inline std::shared_ptr<SeenMessageBox> WhenMessageBox() {
     return seen;
 }
 
-} // namespace testing_support
+} // namespace test_support

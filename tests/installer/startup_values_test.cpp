@@ -3,18 +3,21 @@
 #include "installer/remembered_settings.h"
 #include "platform/exception.h"
 #include "platform/paths.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/helper_process.h"
+#include "tests/support/temporary_directory.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 namespace {
 
-using testing_support::ReadFile;
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using test_support::ReadFile;
+using test_support::TemporaryDirectory;
+using test_support::WriteFile;
 
 class StartupValuesTest : public ::testing::Test {
 protected:
@@ -36,7 +39,7 @@ protected:
     }
     installer::FieldTexts Texts() { return installer::ReadFieldTexts(*Load().descriptor); }
 
-    TempDir dir;
+    TemporaryDirectory dir;
 };
 
 TEST_F(StartupValuesTest, MissingDescriptorGivesEveryDefault) {
@@ -177,17 +180,26 @@ TEST_F(StartupValuesTest, ProgramStartedFromAnotherDirectoryFindsItsDescriptor) 
     Descriptor("Update=UPD7\r\nSPTLIB=kdxlib\r\nDescription=Probe\r\nTgtlib=prd\r\n"
                "Userid=QPGMR\r\nIPAddress=127.0.0.1\r\n");
     std::filesystem::create_directory(dir / "elsewhere");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString(dir / "config"));
     // Started once by full path and once by a path relative to another working directory.
     for (const std::string& program :
          {dir / "pkg/startup_probe", std::string("../pkg/startup_probe")}) {
-        const std::string command = "cd '" + (dir / "elsewhere") + "' && XDG_CONFIG_HOME='" +
-                                    (dir / "config") + "' " + program + " > '" + (dir / "out.txt") +
-                                    "'";
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        EXPECT_EQ(ReadFile(dir / "out.txt"), "directory=" + (dir / "pkg/") +
-                                                 "\ncaption=Apply Update: UPD7\nsptlib=KDXLIB\n"
-                                                 "description=Probe\ntgtlib=prd\nuserid=QPGMR\n"
-                                                 "ip=127.0.0.1\n");
+        QProcess probe;
+        test_support::InheritOnlyStandardStreams(probe);
+        probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        probe.setWorkingDirectory(QString::fromStdString(dir / "elsewhere"));
+        probe.setProcessEnvironment(environment);
+        probe.start(QString::fromStdString(program), {});
+        ASSERT_TRUE(probe.waitForFinished(60000))
+            << program << ": " << probe.errorString().toStdString();
+        ASSERT_EQ(probe.exitStatus(), QProcess::NormalExit) << program;
+        ASSERT_EQ(probe.exitCode(), 0) << program;
+        EXPECT_EQ(probe.readAllStandardOutput().toStdString(),
+                  "directory=" + (dir / "pkg/") +
+                      "\ncaption=Apply Update: UPD7\nsptlib=KDXLIB\n"
+                      "description=Probe\ntgtlib=prd\nuserid=QPGMR\n"
+                      "ip=127.0.0.1\n");
     }
 }
 

@@ -22,7 +22,7 @@
 
 namespace {
 
-using WindowTextTest = testing_support::WindowsTest;
+using WindowTextTest = test_support::WindowsTest;
 
 // Where a text must fit, and how wide and high it is.
 struct Fit {
@@ -123,7 +123,7 @@ std::vector<std::string> CutCaptions(QWidget& window) {
 TEST_F(WindowTextTest, NoCaptionIsCutInAnyWindow) {
     Descriptor("Update=KDX0042\r\nDescription=Order Entry - Update 42: corrections to "
                "invoicing and the month-end close\r\n");
-    testing_support::WriteFile(dir / "pkg/Readme.txt", "Read me");
+    test_support::WriteFile(dir / "pkg/Readme.txt", "Read me");
     CreateAndShow();
     // The longest texts the progress shows.
     Form().ShowUploadProgress(273, "27%, 1.2 GB of 4.4 GB, 112 MB/s, 29 min 59 s left");

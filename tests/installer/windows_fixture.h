@@ -4,14 +4,14 @@
 
 #include "installer/apply_update_windows.h"
 #include "platform/paths.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
 
-namespace testing_support {
+namespace test_support {
 
 class WindowsTest : public ::testing::Test {
 protected:
@@ -41,8 +41,8 @@ protected:
     installer::TNameFmt& NameFmt() { return *windows->NameFmt; }
     installer::TReadme& Readme() { return *windows->Readme; }
 
-    TempDir dir;
+    TemporaryDirectory dir;
     std::unique_ptr<installer::ApplyUpdateWindows> windows;
 };
 
-} // namespace testing_support
+} // namespace test_support

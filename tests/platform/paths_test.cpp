@@ -2,7 +2,7 @@
 #include "platform/file_reader.h"
 #include "platform/paths.h"
 #include "platform/profile_file.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 
 namespace {
 
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using test_support::TemporaryDirectory;
+using test_support::WriteFile;
 
 TEST(ExecutablePathTest, NamesThisTestProgram) {
     const std::string path = platform::ExecutablePath();
@@ -35,7 +35,7 @@ TEST(PathTextTest, DirectoryPartAndTrailingDelimiter) {
 }
 
 TEST(FileExistsTest, OnlyFilesCount) {
-    TempDir dir;
+    TemporaryDirectory dir;
     WriteFile(dir / "file", "x");
     std::filesystem::create_directory(dir / "sub");
     EXPECT_TRUE(platform::FileExists(dir / "file"));
@@ -45,7 +45,7 @@ TEST(FileExistsTest, OnlyFilesCount) {
 }
 
 TEST(ReadFileBytesTest, ReturnsEveryByteOrRaisesTheOpenError) {
-    TempDir dir;
+    TemporaryDirectory dir;
     const std::string bytes("a\0\r\n\xff", 5);
     WriteFile(dir / "file", bytes);
     EXPECT_EQ(platform::ReadFileBytes(dir / "file"), bytes);

@@ -1,18 +1,19 @@
 #include "platform/exception.h"
 #include "platform/paths.h"
 #include "platform/profile_file.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
 using platform::ProfileFile;
-using testing_support::ReadFile;
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using test_support::ReadFile;
+using test_support::TemporaryDirectory;
+using test_support::WriteFile;
 
 class ProfileFileTest : public ::testing::Test {
 protected:
@@ -34,7 +35,7 @@ protected:
         return "no error";
     }
 
-    TempDir dir;
+    TemporaryDirectory dir;
 };
 
 TEST_F(ProfileFileTest, NamesMatchWithoutRegardToCase) {
@@ -75,7 +76,7 @@ TEST_F(ProfileFileTest, MissingFileSectionOrKeyYieldsTheDefault) {
     EXPECT_EQ(file.ReadString("T", "K", "dflt"), "dflt");
     EXPECT_FALSE(file.ValueExists("T", "K"));
     // A directory is not a profile file.
-    EXPECT_EQ(ProfileFile(dir.Path() + "/").ReadString("S", "K", "dflt"), "dflt");
+    EXPECT_EQ(ProfileFile(dir.Path().string() + "/").ReadString("S", "K", "dflt"), "dflt");
 }
 
 TEST_F(ProfileFileTest, PresentButEmptyIsNotMissing) {

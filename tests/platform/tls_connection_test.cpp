@@ -3,8 +3,8 @@
 // when the bound passes is reported as such, never as success.
 #include "platform/socket_notifier.h"
 #include "platform/tls_file_sender.h"
-#include "tests/platform/temp_dir.h"
 #include "tests/platform/tls_test_fixture.h"
+#include "tests/support/temporary_directory.h"
 
 #include <set>
 
@@ -290,11 +290,11 @@ class TlsFileTest : public TlsTest, public ::testing::WithParamInterface<std::si
 // An upload's bytes through TLS, whole, and a close-notify after them so that the host can
 // tell a complete file from a cut connection.
 TEST_P(TlsFileTest, ArrivesWholeAndEndsWithACloseNotify) {
-    testing_support::TempDir folder;
+    test_support::TemporaryDirectory folder;
     std::string bytes(GetParam(), '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>((i * 131) ^ (i >> 9));
-    testing_support::WriteFile(folder / "upload.bin", bytes);
+    test_support::WriteFile(folder / "upload.bin", bytes);
     TlsTestPeer peer(Peer());
     platform::TlsContext context(TrustingTestCa());
     TlsConnection connection(context, Connect(peer), "127.0.0.1");
@@ -338,8 +338,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, TlsFileTest,
                                            std::size_t{(1u << 20) + 7}));
 
 TEST_F(TlsTest, RefusesWhatCannotBeUsedWithAClearMessage) {
-    testing_support::TempDir folder;
-    testing_support::WriteFile(folder / "not-a-certificate.pem", "hello\n");
+    test_support::TemporaryDirectory folder;
+    test_support::WriteFile(folder / "not-a-certificate.pem", "hello\n");
     for (const std::string& caFile : {folder / "missing.pem", folder / "not-a-certificate.pem"}) {
         platform::TlsOptions options;
         options.caFile = caFile;

@@ -2,8 +2,8 @@
 // that every data connection must resume and uploads that must end with a close-notify. The
 // FTP conversation is played here by hand, reply by reply, the way the FTP client will.
 #include "platform/tls_file_sender.h"
-#include "tests/platform/temp_dir.h"
 #include "tests/platform/tls_test_fixture.h"
+#include "tests/support/temporary_directory.h"
 #include "tests/support/vsftpd_tls_server.h"
 
 #include <poll.h>
@@ -76,9 +76,9 @@ TEST_P(TlsVsftpdTest, UploadsResumingTheControlSessionAndEndingWithACloseNotify)
     EXPECT_EQ(Command(secured, "PROT P").substr(0, 4), "200 ");
     EXPECT_EQ(Command(secured, "TYPE I").substr(0, 4), "200 ");
 
-    testing_support::TempDir folder;
+    test_support::TemporaryDirectory folder;
     const std::string bytes(3 * 1024 * 1024 + 5, 'u');
-    testing_support::WriteFile(folder / "upload.bin", bytes);
+    test_support::WriteFile(folder / "upload.bin", bytes);
     for (const std::string name : {"first.bin", "second.bin"}) {
         const std::uint16_t port = PassivePort(Command(secured, "PASV"));
         ASSERT_NE(port, 0);

@@ -11,11 +11,11 @@
 
 namespace {
 
-using socket_test::ClosedPort;
-using socket_test::DelayedAction;
-using socket_test::FullListener;
-using socket_test::Peer;
-using socket_test::PumpUntil;
+using test_support::ClosedPort;
+using test_support::DelayedAction;
+using test_support::FullListener;
+using test_support::Peer;
+using test_support::PumpUntil;
 
 // A socket with every event counted and every status recorded.
 struct Observed {
@@ -43,7 +43,7 @@ struct Observed {
 // A listener that completes handshakes without accepting (the kernel does it).
 struct Listener {
     Listener() { fd = test_support::ListenLoopback(port); }
-    ~Listener() { socket_test::CloseSocket(fd); }
+    ~Listener() { test_support::CloseSocket(fd); }
     int fd = -1;
     std::uint16_t port = 0;
 };
@@ -227,7 +227,7 @@ TEST(ConnectClose, PeerClosingRightAfterAcceptStillEndsTheConnectWait) {
     o.sock.OnStatus = [&](TComponent*, const std::string& s) {
         if (s == "Timer On")
             for (int i = 0; i < 1000 && !peer.Finished(); ++i)
-                socket_test::Pause(5);
+                test_support::Pause(5);
     };
     EXPECT_NO_THROW(o.sock.Connect());
     EXPECT_EQ(o.connects, 1);
@@ -247,7 +247,7 @@ TEST(ConnectClose, PeerCloseWithoutDataClosesAndOpensFreshSocket) {
 }
 
 TEST(ConnectClose, PeerCloseWithUnreadDataLeavesConnectionUntilRead) {
-    Peer peer([](int connection) { socket_test::SendAll(connection, "abc"); });
+    Peer peer([](int connection) { test_support::SendAll(connection, "abc"); });
     Observed o;
     int readReady = 0;
     o.sock.FOnReadReady = [&](TObject*) { ++readReady; };

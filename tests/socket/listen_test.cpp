@@ -7,8 +7,8 @@
 
 namespace {
 
-using socket_test::DelayedAction;
-using socket_test::PumpUntil;
+using test_support::DelayedAction;
+using test_support::PumpUntil;
 
 std::uint16_t PortOf(const std::string& portString) {
     // ",high,low"
@@ -34,7 +34,7 @@ TEST(ListenPortString, ReportsThePortTheSystemChose) {
     const int client = test_support::ConnectTo("127.0.0.1", PortOf(portString));
     EXPECT_GE(client, 0);
     if (client >= 0)
-        socket_test::CloseSocket(client);
+        test_support::CloseSocket(client);
 }
 
 TEST(ListenAccept, AcceptsTheIncomingConnectionAndCarriesData) {
@@ -50,8 +50,8 @@ TEST(ListenAccept, AcceptsTheIncomingConnectionAndCarriesData) {
         const int c = test_support::ConnectTo("127.0.0.1", port);
         if (c < 0)
             return;
-        received = socket_test::ReceiveUntilClosed(c);
-        socket_test::CloseSocket(c);
+        received = test_support::ReceiveUntilClosed(c);
+        test_support::CloseSocket(c);
     });
     DelayedAction watchdog(10000, [&] { data.Cancel(); });
     const TSocket listener = data.FSocket;
@@ -100,7 +100,7 @@ TEST(ListenAccept, WithoutSyncAcceptTheNotificationDoesNotEndTheWait) {
     DelayedAction cancel(50, [&] { data.Cancel(); });
     EXPECT_THROW(data.Accept(), ESockError);
     EXPECT_TRUE(cancel.Fired());
-    socket_test::CloseSocket(client);
+    test_support::CloseSocket(client);
 }
 
 } // namespace

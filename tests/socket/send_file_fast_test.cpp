@@ -5,6 +5,7 @@
 // held to full segments while the file goes out but never after.
 #include "platform/file_sender.h"
 #include "tests/socket/socket_peer.h"
+#include "tests/support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -21,10 +22,10 @@
 namespace {
 
 using platform::FileSender;
-using socket_test::DelayedAction;
-using socket_test::Peer;
-using socket_test::PumpUntil;
-using socket_test::ReceiveUntilClosed;
+using test_support::DelayedAction;
+using test_support::Peer;
+using test_support::PumpUntil;
+using test_support::ReceiveUntilClosed;
 
 constexpr std::size_t kBlock = TStreamSocket::kBufferSize;
 // Far more than a peer that does not read lets the send queues hold on loopback.
@@ -38,12 +39,11 @@ std::string Pattern(std::size_t size) {
 }
 
 struct TempFile {
-    explicit TempFile(const std::string& content, const std::string& tag) {
-        path = std::filesystem::temp_directory_path() /
-               ("file_sender_" + tag + "_" + std::to_string(::getpid()));
-        std::ofstream(path, std::ios::binary) << content;
+    explicit TempFile(const std::string& content, const std::string& tag)
+        : path(folder.Path() / tag) {
+        test_support::WriteFile(path, content);
     }
-    ~TempFile() { std::filesystem::remove(path); }
+    test_support::TemporaryDirectory folder;
     std::filesystem::path path;
 };
 

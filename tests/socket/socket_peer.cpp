@@ -13,7 +13,7 @@
 
 #include <stdexcept>
 
-namespace socket_test {
+namespace test_support {
 namespace {
 
 constexpr int kPeerBoundMs = 10000;
@@ -27,7 +27,7 @@ void SetTimeouts(int connection) {
 } // namespace
 
 Peer::Peer(std::function<void(int connection)> script) {
-    listener_ = test_support::ListenLoopback(port_);
+    listener_ = ListenLoopback(port_);
     thread_ = std::thread([this, script = std::move(script)] {
         pollfd waiting{listener_, POLLIN, 0};
         int connection = -1;
@@ -99,7 +99,7 @@ void Pause(int milliseconds) {
 
 std::uint16_t ClosedPort() {
     std::uint16_t port = 0;
-    const int fd = test_support::ListenLoopback(port);
+    const int fd = ListenLoopback(port);
     ::close(fd);
     return port;
 }
@@ -162,4 +162,4 @@ DelayedAction::DelayedAction(int delayMs, std::function<void()> action)
 
 DelayedAction::~DelayedAction() = default;
 
-} // namespace socket_test
+} // namespace test_support

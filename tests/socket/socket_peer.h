@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-namespace socket_test {
+namespace test_support {
 
 // Listens on 127.0.0.1; the script runs in a helper thread with the first accepted
 // connection (or -1 when none came within the bound). The destructor joins the thread.
@@ -84,4 +84,4 @@ private:
     bool fired_ = false;
 };
 
-} // namespace socket_test
+} // namespace test_support

@@ -9,10 +9,10 @@
 
 namespace {
 
-using socket_test::Peer;
-using socket_test::ReceiveExactly;
-using socket_test::ReceiveUntilClosed;
-using socket_test::SendAll;
+using test_support::Peer;
+using test_support::ReceiveExactly;
+using test_support::ReceiveUntilClosed;
+using test_support::SendAll;
 
 std::vector<std::string> StatusesOfATransaction(int reportLevel) {
     Peer peer([](int c) {
@@ -105,7 +105,7 @@ TEST(SocketErrors, RealErrorFiresOnErrorThenRaises) {
     };
     // A connection to nothing at all fails at once with a real error.
     sock.Host = "127.0.0.1";
-    sock.Port = socket_test::ClosedPort();
+    sock.Port = test_support::ClosedPort();
     const TSocket real = sock.FSocket;
     sock.FSocket = kInvalidSocket - 1; // a handle that is not open
     try {

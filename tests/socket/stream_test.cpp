@@ -1,23 +1,23 @@
 // Byte and line I/O against a scripted peer: lines in pieces and together, exact counts,
 // cancel and time-out of the waits, files in blocks, clearing input.
 #include "tests/socket/socket_peer.h"
+#include "tests/support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using socket_test::DelayedAction;
-using socket_test::Pause;
-using socket_test::Peer;
-using socket_test::PumpUntil;
-using socket_test::ReceiveExactly;
-using socket_test::ReceiveUntilClosed;
-using socket_test::SendAll;
+using test_support::DelayedAction;
+using test_support::Pause;
+using test_support::Peer;
+using test_support::PumpUntil;
+using test_support::ReceiveExactly;
+using test_support::ReceiveUntilClosed;
+using test_support::SendAll;
 
 struct Connection {
     explicit Connection(Peer& peer) {
@@ -50,13 +50,10 @@ std::string Pattern(std::size_t size) {
 }
 
 struct TempFile {
-    explicit TempFile(const std::string& content) {
-        path = std::filesystem::temp_directory_path() /
-               ("stream_socket_sendfile_" + std::to_string(::getpid()) + "_" +
-                std::to_string(content.size()));
-        std::ofstream(path, std::ios::binary) << content;
+    explicit TempFile(const std::string& content) : path(folder.Path() / "sent") {
+        test_support::WriteFile(path, content);
     }
-    ~TempFile() { std::filesystem::remove(path); }
+    test_support::TemporaryDirectory folder;
     std::filesystem::path path;
 };
 
@@ -229,7 +226,7 @@ TEST(StreamRead, ReadZeroTakesWhateverIsWaiting) {
     Connection conn(peer);
     EXPECT_EQ(conn.sock.Read(0), "");
     peer.Signal();
-    ASSERT_TRUE(PumpUntil([&] { return socket_test::BytesWaiting(conn.sock.FSocket) == 300; }));
+    ASSERT_TRUE(PumpUntil([&] { return test_support::BytesWaiting(conn.sock.FSocket) == 300; }));
     EXPECT_EQ(conn.sock.Read(0), std::string(300, 'q'));
     conn.sock.Disconnect();
 }
@@ -273,9 +270,9 @@ TEST(StreamRead, ClearInputTakesAtMostOneBufferFull) {
         ReceiveUntilClosed(c);
     });
     Connection conn(peer);
-    ASSERT_TRUE(PumpUntil([&] { return socket_test::BytesWaiting(conn.sock.FSocket) == 100000; }));
+    ASSERT_TRUE(PumpUntil([&] { return test_support::BytesWaiting(conn.sock.FSocket) == 100000; }));
     conn.sock.ClearInput();
-    EXPECT_EQ(socket_test::BytesWaiting(conn.sock.FSocket), 100000 - 65536);
+    EXPECT_EQ(test_support::BytesWaiting(conn.sock.FSocket), 100000 - 65536);
     EXPECT_EQ(conn.sock.Read(100000 - 65536), data.substr(65536));
     conn.sock.ClearInput(); // an empty queue is no error
     conn.sock.Disconnect();
@@ -370,7 +367,7 @@ TEST(StreamNotifications, ReadNotificationWaitsForAReadAndNewData) {
     peer.Signal();
     ASSERT_TRUE(PumpUntil([&] { return readReady == 1; }));
     peer.Signal(); // more data, but nothing was read since the notification
-    ASSERT_TRUE(PumpUntil([&] { return socket_test::BytesWaiting(conn.sock.FSocket) == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return test_support::BytesWaiting(conn.sock.FSocket) == 2; }));
     PumpUntil([] { return false; }, 100);
     EXPECT_EQ(readReady, 1);
     EXPECT_EQ(conn.sock.Read(1), "a");

@@ -12,7 +12,7 @@
 
 namespace {
 
-using socket_test::PumpUntil;
+using test_support::PumpUntil;
 
 // A fast periodic timer whose ticks serve as the clock of a test: observations are made in
 // ticks of this timer, not in milliseconds.

@@ -1,22 +1,15 @@
 #include "tests/support/host_emulator.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tests/support/helper_process.h"
 
-#include <cerrno>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStringList>
+
 #include <charconv>
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace test_support {
 
@@ -24,19 +17,6 @@ namespace {
 
 constexpr int kStartLimitMs = 20000;
 constexpr int kStopLimitMs = 5000;
-
-std::filesystem::path MakeTemporaryFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "apply-update-host-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot create a temporary folder for the host emulator");
-    return pattern;
-}
-
-std::string ReadWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string UpperCase(std::string text) {
     for (char& c : text)
@@ -47,38 +27,17 @@ std::string UpperCase(std::string text) {
 
 // Reads the line with the port that the emulator prints once it accepts connections;
 // 0 when the line does not come in time or the emulator ends first.
-std::uint16_t ReadAnnouncedPort(int fd) {
-    std::string text;
-    while (text.find('\n') == std::string::npos) {
-        pollfd in{fd, POLLIN, 0};
-        if (::poll(&in, 1, kStartLimitMs) <= 0)
+std::uint16_t ReadAnnouncedPort(QProcess& emulator) {
+    const QDeadlineTimer limit(kStartLimitMs);
+    while (!emulator.canReadLine())
+        if (!emulator.waitForReadyRead(static_cast<int>(limit.remainingTime())))
             return 0;
-        char block[64];
-        const auto n = ::read(fd, block, sizeof block);
-        if (n <= 0)
-            return 0;
-        text.append(block, static_cast<std::size_t>(n));
-    }
+    const std::string text = emulator.readLine().toStdString();
     unsigned port = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
     if (error != std::errc() || *end != '\n' || port == 0 || port > 65535)
         return 0;
     return static_cast<std::uint16_t>(port);
-}
-
-// Waits for the child to end, at most limitMs; true when it has been reaped. A pidfd
-// lets the wait block in poll instead of looping on WNOHANG.
-bool ReapWithin(pid_t pid, int limitMs) {
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (pidfd < 0)
-        return false;
-    pollfd ended{pidfd, POLLIN, 0};
-    const int ready = ::poll(&ended, 1, limitMs);
-    ::close(pidfd);
-    if (ready <= 0)
-        return false;
-    int status = 0;
-    return ::waitpid(pid, &status, 0) == pid;
 }
 
 // A minimal reader for the record's flat JSON objects of strings and integers.
@@ -219,63 +178,40 @@ RecordedCommand ParseRecordLine(const std::string& line) {
 }
 
 HostEmulator::HostEmulator(HostEmulatorConfig config)
-    : config_(std::move(config)), folder_(MakeTemporaryFolder()),
-      libraryRoot_(folder_ / "libraries"), recordPath_(folder_ / "record.jsonl"),
-      errorPath_(folder_ / "emulator.err") {
-    const std::string python = APPLY_UPDATE_PYTHON;
-    std::vector<std::string> args = {python,
-                                     "-B", // no byte-code files in the source tree
-                                     std::string(APPLY_UPDATE_TOOLS_DIR) + "/host_emulator.py",
-                                     "--port",
-                                     "0",
-                                     "--port-file",
-                                     (folder_ / "port").string(),
-                                     "--user",
-                                     config_.user,
-                                     "--password",
-                                     config_.password,
-                                     "--library-root",
-                                     libraryRoot_.string(),
-                                     "--record",
-                                     recordPath_.string()};
-    args.insert(args.end(), config_.options.begin(), config_.options.end());
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    : config_(std::move(config)), folder_(std::make_unique<TemporaryDirectory>()),
+      libraryRoot_(folder_->Path() / "libraries"), recordPath_(folder_->Path() / "record.jsonl"),
+      errorPath_(folder_->Path() / "emulator.err"), emulator_(std::make_unique<QProcess>()) {
+    QStringList args = {
+        "-B", // no byte-code files in the source tree
+        QString::fromStdString(std::string(APPLY_UPDATE_TOOLS_DIR) + "/host_emulator.py"),
+        "--port",
+        "0",
+        "--port-file",
+        QString::fromStdString((folder_->Path() / "port").string()),
+        "--user",
+        QString::fromStdString(config_.user),
+        "--password",
+        QString::fromStdString(config_.password),
+        "--library-root",
+        QString::fromStdString(libraryRoot_.string()),
+        "--record",
+        QString::fromStdString(recordPath_.string())};
+    for (const std::string& option : config_.options)
+        args << QString::fromStdString(option);
 
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
+    InheritOnlyStandardStreams(*emulator_);
+    emulator_->setStandardInputFile(QProcess::nullDevice());
+    emulator_->setStandardErrorFile(QString::fromStdString(errorPath_.string()));
+    const QString python = QString::fromStdString(APPLY_UPDATE_PYTHON);
+    emulator_->start(python, args);
+    if (!emulator_->waitForStarted(kStartLimitMs)) {
         Stop();
-        throw std::runtime_error("cannot create a pipe for the host emulator");
+        throw std::runtime_error("cannot start " + python.toStdString());
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
-    // A copy of one of the test's sockets in the emulator would keep that connection
-    // open after the test closes it.
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-#endif
-    const int spawned =
-        ::posix_spawn(&pid_, python.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (spawned != 0) {
-        pid_ = -1;
-        ::close(out[0]);
-        Stop();
-        throw std::runtime_error("cannot start " + python);
-    }
-    port_ = ReadAnnouncedPort(out[0]);
-    ::close(out[0]);
+    port_ = ReadAnnouncedPort(*emulator_);
     if (port_ == 0) {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
+        emulator_->kill();
+        emulator_->waitForFinished(kStopLimitMs);
         const std::string complaint = ErrorOutput();
         Stop();
         throw std::runtime_error("the host emulator did not start: " + complaint);
@@ -287,20 +223,14 @@ HostEmulator::~HostEmulator() {
 }
 
 void HostEmulator::Stop() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        if (!ReapWithin(pid_, kStopLimitMs)) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
+    if (emulator_->state() != QProcess::NotRunning) {
+        emulator_->terminate();
+        if (!emulator_->waitForFinished(kStopLimitMs)) {
+            emulator_->kill();
+            emulator_->waitForFinished(kStopLimitMs);
         }
-        pid_ = -1;
     }
-    if (!folder_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-        folder_.clear();
-    }
+    folder_.reset();
 }
 
 std::vector<RecordedCommand> HostEmulator::Records() const {
@@ -325,11 +255,11 @@ std::optional<std::string> HostEmulator::StoredFile(const std::string& library,
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
         return std::nullopt;
-    return ReadWholeFile(path);
+    return ReadFile(path);
 }
 
 std::string HostEmulator::ErrorOutput() const {
-    return ReadWholeFile(errorPath_);
+    return ReadFile(errorPath_);
 }
 
 } // namespace test_support

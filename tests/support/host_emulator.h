@@ -3,12 +3,16 @@
 // command record, and stops it again. Tests use it to play the AS/400 end of an Apply.
 #pragma once
 
+#include "tests/support/temporary_directory.h"
+
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
+
+class QProcess;
 
 namespace test_support {
 
@@ -60,11 +64,11 @@ public:
 
 private:
     HostEmulatorConfig config_;
-    std::filesystem::path folder_;
+    std::unique_ptr<TemporaryDirectory> folder_;
     std::filesystem::path libraryRoot_;
     std::filesystem::path recordPath_;
     std::filesystem::path errorPath_;
-    pid_t pid_ = -1;
+    std::unique_ptr<QProcess> emulator_;
     std::uint16_t port_ = 0;
 };
 

@@ -157,6 +157,7 @@ ScriptedFtpPeer& ScriptedFtpPeer::AwaitSignal() {
 
 ScriptedFtpPeer& ScriptedFtpPeer::ListenPassive() {
     steps_.push_back([this] {
+        CloseFd(dataListener_);
         dataListener_ = ListenLoopback(passivePort_);
         return true;
     });
@@ -167,6 +168,7 @@ ScriptedFtpPeer& ScriptedFtpPeer::AcceptPassive() {
     steps_.push_back([this] {
         if (!WaitReadable(dataListener_))
             return Fail("the client made no data connection");
+        CloseFd(data_); // the data connection of an earlier transfer
         data_ = ::accept(dataListener_, nullptr, nullptr);
         CloseFd(dataListener_);
         dataConnectionMade_ = data_ >= 0;
@@ -189,6 +191,7 @@ ScriptedFtpPeer& ScriptedFtpPeer::ConnectToPort() {
             return Fail("no valid PORT command: " + port);
         const std::string address = std::to_string(a) + "." + std::to_string(b) + "." +
                                     std::to_string(c) + "." + std::to_string(d);
+        CloseFd(data_); // the data connection of an earlier transfer
         data_ = ConnectTo(address, static_cast<std::uint16_t>(hi * 256 + lo));
         dataConnectionMade_ = data_ >= 0;
         return data_ >= 0 || Fail("could not connect to " + address);

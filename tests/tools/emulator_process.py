@@ -49,9 +49,9 @@ class EmulatorProcess:
         self.process.stderr.close()
         self.folder.cleanup()
 
-    def connect(self, user="QSECOFR", password=PASSWORD):
+    def connect(self, user="QSECOFR", password=PASSWORD, address="127.0.0.1"):
         ftp = ftplib.FTP(timeout=WAIT_LIMIT_S, encoding="latin-1")
-        ftp.connect("127.0.0.1", self.port)
+        ftp.connect(address, self.port)
         if user is not None:
             ftp.login(user, password)
         return ftp

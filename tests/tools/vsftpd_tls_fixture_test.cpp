@@ -2,8 +2,8 @@
 // clients (curl, and Python's FTP_TLS actively and passively) in both TLS modes and both TLS
 // versions, and it refuses what careful sites refuse: a data connection that does not resume
 // the control connection's session, and one that ends without a close-notify.
-#include "tests/platform/temp_dir.h"
 #include "tests/support/sha256.h"
+#include "tests/support/temporary_directory.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/vsftpd_tls_server.h"
 
@@ -77,7 +77,7 @@ protected:
         bytes_.resize((1u << 20) + 3);
         for (std::size_t i = 0; i < bytes_.size(); ++i)
             bytes_[i] = static_cast<char>((i * 7919) ^ (i >> 11));
-        testing_support::WriteFile(folder_ / "upload.bin", bytes_);
+        test_support::WriteFile(folder_ / "upload.bin", bytes_);
     }
 
     static VsftpdTlsConfig Config(bool implicit, const std::string& version = "") {
@@ -105,7 +105,7 @@ protected:
     }
 
     static inline std::unique_ptr<test_support::TestCertificates> certificates_;
-    testing_support::TempDir folder_;
+    test_support::TemporaryDirectory folder_;
     std::string bytes_;
 };
 

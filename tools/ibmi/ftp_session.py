@@ -4,7 +4,7 @@ pyftpdlib does the protocol plumbing (log-on state, TYPE, PASV, data channels,
 QUIT); this session adds what an IBM i FTP server does differently: the multi-line
 greeting, library names instead of paths (CWD, STOR), SITE NAMEFMT, RCMD running CL
 commands, and a PORT that only records the address so that the connection back is
-made when STOR arrives, as the host does. It also records every received line and
+made when STOR arrives, as the host does (EPRT and EPSV: network.py). It also records every received line and
 plays the faults chosen by the options.
 """
 
@@ -16,6 +16,7 @@ import socket
 from pyftpdlib.handlers import ActiveDTP, DTPHandler, FTPHandler
 
 from .library_store import ClError, check_name, to_upper
+from .network import DataConnections
 
 logger = logging.getLogger("ibmi")
 
@@ -77,7 +78,7 @@ class HostDTPHandler(DTPHandler):
         self.close()
 
 
-class HostSession(FTPHandler):
+class HostSession(DataConnections, FTPHandler):
     # Set by make_session_class: the options, the library store, the CL command
     # runner and the command record shared by every session of this host.
     options = None
@@ -156,6 +157,8 @@ class HostSession(FTPHandler):
             self.logged_on_only(self.store_file, arg)
         elif cmd == "PORT":
             self.logged_on_only(self.record_port, arg)
+        elif cmd == "EPRT":
+            self.logged_on_only(self.record_eprt, arg)
         else:
             self.pre_process_command(line, cmd, arg)
 
@@ -270,6 +273,7 @@ class HostSession(FTPHandler):
         super().ftp_PASV(line)
 
     def record_port(self, arg):
+        self.cancel_give_up()
         try:
             numbers = [int(x) for x in arg.split(",")]
             if len(numbers) != 6 or not all(0 <= x <= 255 for x in numbers):
@@ -325,7 +329,7 @@ class HostSession(FTPHandler):
         if not passive:
             address, port = self.port_address
             self.port_address = None
-            self._dtp_connector = self.active_dtp(address, port, self)
+            self.connect_back(address, port)
 
     def data_connection_failed(self):
         if self._in_dtp_queue is not None:

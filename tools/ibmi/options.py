@@ -3,6 +3,8 @@ which of the host's behaviours and faults it plays."""
 
 import argparse
 
+from .network import add_network_options, check_network_options
+
 DEFAULT_LIBRARIES = ("QGPL", "KDXSUPPT")
 
 
@@ -17,7 +19,7 @@ def parse_options(argv=None):
     p = argparse.ArgumentParser(
         prog="host_emulator.py",
         description="An IBM i FTP server for the update installer's tests and demo. "
-        "Listens on 127.0.0.1 only. Texts of --greeting, --reply-to and "
+        "Listens on 127.0.0.1 unless --listen says otherwise. Texts of --greeting, --reply-to and "
         "--fail-install may hold several lines separated by newlines.",
     )
     where = p.add_argument_group("where and who")
@@ -68,9 +70,11 @@ def parse_options(argv=None):
                         help="receive an upload's data but never send the final reply")
     faults.add_argument("--verbose", action="store_true", help="log the protocol to stderr")
     add_tls_options(p)
+    add_network_options(p)
 
     options = p.parse_args(argv)
     check_tls_options(p, options)
+    check_network_options(p, options)
     options.silent_on = [s.lower() for s in options.silent_on]
     options.close_on = [s.lower() for s in options.close_on]
     options.reply_to = [(s.lower(), reply) for s, reply in options.reply_to]

@@ -1,0 +1,113 @@
+// One whole apply run (the installer's apply procedure, without its window) against the host
+// emulator, for the link benchmark (run inside the near namespace):
+//
+//   link_apply_run HOST PORT PASSWORD active|passive PACKAGE_DIRECTORY
+//
+// The package directory holds update.Ini and the save files it names. Prints
+// "<seconds> <lines of the status log>" for a run that installed the update, from the press of
+// Apply until the procedure returns; otherwise the status log on standard error, exit 1.
+#include "ftp/ftp_client.h"
+#include "installer/apply_procedure.h"
+#include "installer/apply_ui.h"
+#include "installer/program_values.h"
+#include "platform/application_exception.h"
+#include "platform/event_pump.h"
+#include "platform/paths.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The window's part, answered as an operator who filled the fields and pressed Apply would.
+class BenchUi : public installer::ApplyUi {
+public:
+    std::string directory; // with a trailing "/"
+    std::string fields[4];
+    std::vector<std::string> log;
+    std::vector<std::string> dialogs;
+
+    void ShowMessage(const std::string& text) override { dialogs.push_back(text); }
+    void ErrorDialog(const std::string& text) override { dialogs.push_back(text); }
+    bool ReadmeAcknowledged() const override { return true; }
+    int ShowReadmeModal() override { return installer::mrOk; }
+    void SetBusyCursor() override {}
+    void SetNormalCursor() override {}
+    void SetWindowEnabled(bool) override {}
+    void SetControlEnabled(installer::ApplyControl, bool) override {}
+    std::string FieldText(installer::ApplyField field) const override {
+        return fields[static_cast<int>(field)];
+    }
+    bool ReplaceChecked() const override { return false; }
+    int NameFormatIndex() const override { return installer::kNameFmtNoOverride; }
+    void ClearLog() override { log.clear(); }
+    void AddLine(const std::string& message, int blankLines) override {
+        for (int i = 0; i < blankLines; ++i)
+            log.push_back(" ");
+        log.push_back(message);
+    }
+    std::string ExecutablePath() const override { return directory + "apply-update"; }
+    std::string ExecutableDirectory() const override { return directory; }
+    bool FileExists(const std::string& path) const override { return platform::FileExists(path); }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 6) {
+        std::fprintf(stderr,
+                     "usage: link_apply_run HOST PORT PASSWORD active|passive PACKAGE_DIRECTORY\n");
+        return 2;
+    }
+    try {
+        platform::EnsureApplication();
+        BenchUi ui;
+        ui.directory = std::string(argv[5]) + "/";
+        platform::SetSettingsDirectory(ui.directory);
+        std::vector<std::string> reports;
+        platform::SetExceptionHandler(
+            [&](const std::string& message) { reports.push_back(message); });
+        ui.fields[static_cast<int>(installer::ApplyField::SystemEdt)] =
+            std::string(argv[1]) + ":" + argv[2];
+        ui.fields[static_cast<int>(installer::ApplyField::UserIdEdt)] = "QSECOFR";
+        ui.fields[static_cast<int>(installer::ApplyField::PassEdt)] = argv[3];
+        ui.fields[static_cast<int>(installer::ApplyField::TargetLibEdt)] = "QGPL";
+        const auto values = installer::LoadProgramValues(ui.ExecutablePath());
+        TFtpClient ftp;
+        installer::ApplyProcedure procedure(ui, ftp, values);
+        // The procedure sets active mode when it is made; a passive run asks afterwards.
+        ftp.Passive = std::strcmp(argv[4], "passive") == 0;
+        const double start = Now();
+        procedure.ApplyBtnClick();
+        const double seconds = Now() - start;
+        const bool installed =
+            reports.empty() && std::any_of(ui.log.begin(), ui.log.end(), [](const std::string& l) {
+                return l.find("successfully applied") != std::string::npos &&
+                       l.find("not successfully") == std::string::npos;
+            });
+        if (!installed) {
+            for (const auto& line : ui.log)
+                std::fprintf(stderr, "log: %s\n", line.c_str());
+            for (const auto& text : ui.dialogs)
+                std::fprintf(stderr, "dialog: %s\n", text.c_str());
+            for (const auto& text : reports)
+                std::fprintf(stderr, "error: %s\n", text.c_str());
+            return 1;
+        }
+        std::printf("%.6f %zu\n", seconds, ui.log.size());
+        return 0;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "link_apply_run: %s\n", error.what());
+        return 1;
+    }
+}
