@@ -8,7 +8,7 @@
 
 namespace {
 
-using apply_test::ApplyTest;
+using test_support::ApplyTest;
 
 platform::TlsVerification SelfSigned(const std::string& fingerprint) {
     platform::TlsVerification verification;
