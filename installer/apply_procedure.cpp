@@ -108,6 +108,7 @@ void ApplyProcedure::ApplyBtnClick() noexcept {
             return;
         const std::string updateId =
             values_.descriptor->ReadString(kDefaultsSection, kUpdateKey, "");
+        connection_ = ui_.ConnectionChoice();
 
         std::exception_ptr failure;
         errorFlag_ = false;
@@ -495,9 +496,12 @@ void ApplyProcedure::Finish(std::exception_ptr failure) {
     watchdog_.Reset();
     LeaveBusy();
     // Remember the address and user for the next run.
-    if (RememberSettingsAtEnd)
+    if (RememberSettingsAtEnd) {
         RememberSettings(ui_.FieldText(ApplyField::SystemEdt),
                          ui_.FieldText(ApplyField::UserIdEdt));
+        RememberConnectionChoice(SecurityWord(connection_.security),
+                                 DataConnectionWord(connection_.dataConnection));
+    }
     // A locked object or a failed install: the failure summary and the error dialog.
     if (errorFlag_) {
         Log(kUpdate + values_.shownUpdateId + kNotSuccessfullyApplied, 1);

@@ -120,6 +120,7 @@ private:
     bool stopLogged_ = false;
     bool loggedOn_ = false;            // the run got past the log-on
     bool connectionLost_ = false;      // and then lost its connection
+    ConnectionOptions connection_;     // how this run reaches the host
     ApplyStep step_ = ApplyStep::None; // the step the script is in
     ApplyResult result_;
 };

@@ -3,7 +3,10 @@
 // without any window.
 #pragma once
 
+#include "installer/connection_options.h"
+
 #include <string>
+#include <vector>
 
 namespace installer {
 
@@ -34,6 +37,22 @@ enum class ApplyField {
 inline constexpr int kNameFmtNoOverride = 0;
 inline constexpr int kNameFmtLib = 1;  // "site namefmt 0"
 inline constexpr int kNameFmtPath = 2; // "site namefmt 1"
+
+// A certificate that the check of the host's certificate did not trust, put to the
+// operator.
+struct CertificateQuestion {
+    std::string host;                 // the address as typed, with the port the run uses
+    std::vector<std::string> reasons; // why the check refused it, one sentence each
+    std::string subject;
+    std::string issuer;
+    std::string validFrom;
+    std::string validUntil;
+    std::string fingerprint; // SHA-256, "AA:BB:..."
+    // A different certificate was trusted for this host and port before: the host's identity
+    // has changed, which is what an attacker in the middle looks like.
+    bool identityChanged = false;
+    std::string trustedFingerprint; // the one trusted before, when the identity changed
+};
 
 class ApplyUi {
 public:
@@ -67,6 +86,11 @@ public:
     virtual bool ReplaceChecked() const = 0;
     // The selected item of the advanced options' name-format group: 0, 1 or 2.
     virtual int NameFormatIndex() const = 0;
+    // The advanced options' connection security and data connection.
+    virtual ConnectionOptions ConnectionChoice() const = 0;
+    // Asks the operator whether to trust a certificate ("Trust this certificate") or to end
+    // the run ("Stop", the default). True to trust it.
+    virtual bool ConfirmCertificate(const CertificateQuestion& question) = 0;
 
     // The status log.
     virtual void ClearLog() = 0;

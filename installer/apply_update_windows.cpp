@@ -1,10 +1,13 @@
 #include "installer/apply_update_windows.h"
 
+#include "installer/connection_options.h"
 #include "installer/message_boxes.h"
 #include "installer/program_values.h"
 #include "platform/paths.h"
 
 #include <QApplication>
+
+#include <optional>
 
 namespace installer {
 
@@ -33,8 +36,14 @@ ApplyUpdateWindows CreateApplyUpdateWindows(const std::string& executablePath) {
 
 int RunApplyUpdate() {
     InitializeApplication();
-    ApplyUpdateWindows windows = CreateApplyUpdateWindows(platform::ExecutablePath());
-    windows.ApplyUpdateForm->show();
+    std::optional<ApplyUpdateWindows> windows;
+    try {
+        windows.emplace(CreateApplyUpdateWindows(platform::ExecutablePath()));
+    } catch (const EDescriptorValue& error) {
+        ShowErrorReport(error.Message());
+        return 1;
+    }
+    windows->ApplyUpdateForm->show();
     return QApplication::exec();
 }
 

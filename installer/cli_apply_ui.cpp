@@ -1,5 +1,6 @@
 #include "installer/cli_apply_ui.h"
 
+#include "installer/certificate_trust.h"
 #include "installer/cli_options.h"
 #include "installer/cli_text.h"
 #include "installer/program_values.h"
@@ -34,6 +35,30 @@ int CliApplyUi::ShowReadmeModal() {
     errors_.Utf8("The package has a readme, " + packageDirectory_ + kReadmeName +
                  ". Read it, then run again with --readme-read.");
     return mrCancel;
+}
+
+namespace {
+
+// A fingerprint as hex digits only, upper case: "aa:bb" and "AABB" name the same one.
+std::string FingerprintDigits(const std::string& text) {
+    std::string digits;
+    for (const char c : text)
+        if (c != ':')
+            digits += static_cast<char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
+    return digits;
+}
+
+} // namespace
+
+bool CliApplyUi::ConfirmCertificate(const CertificateQuestion& question) {
+    if (!trustedFingerprint.empty() &&
+        FingerprintDigits(trustedFingerprint) == FingerprintDigits(question.fingerprint))
+        return true;
+    for (const std::string& line : StatusLogLines(CertificateQuestionText(question), 0))
+        errors_.Latin1(line);
+    errors_.Utf8("To trust this certificate, run again with --trusted-fingerprint " +
+                 question.fingerprint + " (or name its authority with --ca-file).");
+    return false;
 }
 
 std::string CliApplyUi::FieldText(ApplyField field) const {

@@ -39,6 +39,8 @@ public:
     bool replace = false;
     int nameFormat = kNameFmtNoOverride;
     bool readmeRead = false;
+    ConnectionOptions connection;
+    std::string trustedFingerprint; // as given, any letter case, with or without colons
 
     void ShowMessage(const std::string& text) override;
     void ErrorDialog(const std::string& text) override;
@@ -53,6 +55,10 @@ public:
     bool FieldSendable(ApplyField) const override { return true; }
     bool ReplaceChecked() const override { return replace; }
     int NameFormatIndex() const override { return nameFormat; }
+    ConnectionOptions ConnectionChoice() const override { return connection; }
+    // Nobody can be asked: only the certificate whose fingerprint the command line names
+    // (--trusted-fingerprint) is trusted; any other is described on standard error.
+    bool ConfirmCertificate(const CertificateQuestion& question) override;
     // Lines already printed stay printed; a run prints nothing before it clears the log.
     void ClearLog() override {}
     void AddLine(const std::string& message, int blankLines) override;

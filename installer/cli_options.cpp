@@ -24,6 +24,26 @@ int NameFormatChoice(const std::string& value) {
     throw ECliUsage("--name-format takes none, 0 or 1");
 }
 
+SecurityChoice SecurityOption(const std::string& value) {
+    if (value == "none")
+        return SecurityChoice::None;
+    if (value == "tls")
+        return SecurityChoice::Tls;
+    if (value == "implicit-tls")
+        return SecurityChoice::ImplicitTls;
+    throw ECliUsage("--security takes none, tls or implicit-tls");
+}
+
+DataConnectionChoice DataConnectionOption(const std::string& value) {
+    if (value == "auto")
+        return DataConnectionChoice::Auto;
+    if (value == "active")
+        return DataConnectionChoice::Active;
+    if (value == "passive")
+        return DataConnectionChoice::Passive;
+    throw ECliUsage("--data-connection takes auto, active or passive");
+}
+
 const std::vector<OptionRow>& Options() {
     static const std::vector<OptionRow> rows = {
         {"--package", "DIR",
@@ -52,6 +72,23 @@ const std::vector<OptionRow>& Options() {
          "you have read the package's Readme.txt; a package with a readme is not applied\n"
          "without it",
          [](CliOptions& o, const std::string&) { o.readmeRead = true; }},
+        {"--security", "none|tls|implicit-tls",
+         "none: plain FTP; tls: AUTH TLS on the FTP port; implicit-tls: TLS from the first\n"
+         "byte, port 990 unless given (default: Security of update.Ini, else none)",
+         [](CliOptions& o, const std::string& v) { o.security = SecurityOption(v); }},
+        {"--ca-file", "FILE",
+         "PEM file of authorities that vouch for the host's certificate besides the\n"
+         "system's (default: CAFile of update.Ini)",
+         [](CliOptions& o, const std::string& v) { o.caFile = v; }},
+        {"--trusted-fingerprint", "SHA256",
+         "trust the host's certificate when its SHA-256 fingerprint is this one, though no\n"
+         "authority vouches for it (AA:BB:... as the refusal prints it)",
+         [](CliOptions& o, const std::string& v) { o.trustedFingerprint = v; }},
+        {"--data-connection", "auto|active|passive",
+         "auto: active, passive for the rest of the run once the host cannot connect\n"
+         "back; active: the host connects back; passive: this program connects\n"
+         "(default: DataConnection of update.Ini, else auto)",
+         [](CliOptions& o, const std::string& v) { o.dataConnection = DataConnectionOption(v); }},
         {"--password-file", "FILE", "read the password from the first line of FILE",
          [](CliOptions& o, const std::string& v) { o.passwordFile = v; }},
         {"--password-stdin", nullptr, "read the password from the first line of standard input",

@@ -3,6 +3,7 @@
 // same place and a new option is one row and one field.
 #pragma once
 
+#include "installer/connection_options.h"
 #include "platform/exception.h"
 
 #include <optional>
@@ -23,6 +24,10 @@ struct CliOptions {
     bool replace = false;
     int nameFormat = 0; // the name-format choice: 0 none, 1 "site namefmt 0", 2 "... 1"
     bool readmeRead = false;
+    std::optional<SecurityChoice> security;
+    std::optional<std::string> caFile;
+    std::optional<DataConnectionChoice> dataConnection;
+    std::string trustedFingerprint;
     bool json = false;
     std::optional<std::string> passwordFile;
     bool passwordStdin = false;

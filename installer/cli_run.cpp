@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 namespace installer {
@@ -97,6 +98,20 @@ void FillFields(const CliOptions& options, const ProgramValues& values, CliApply
     ui.replace = options.replace;
     ui.nameFormat = options.nameFormat;
     ui.readmeRead = options.readmeRead;
+    // A descriptor value that names no choice is a broken package, even where the command
+    // line overrides it.
+    try {
+        ui.connection = ReadDescriptorOptions(descriptor);
+    } catch (const EDescriptorValue& error) {
+        throw ECliUsage(error.Message());
+    }
+    if (options.security)
+        ui.connection.security = *options.security;
+    if (options.caFile) // the command line's names are the current folder's
+        ui.connection.caFile = std::filesystem::absolute(*options.caFile).string();
+    if (options.dataConnection)
+        ui.connection.dataConnection = *options.dataConnection;
+    ui.trustedFingerprint = options.trustedFingerprint;
 }
 
 int Apply(const CliOptions& options, LineOutput& out, LineOutput& errors, Summary& summary) {

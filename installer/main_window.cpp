@@ -1,6 +1,7 @@
 #include "installer/main_window.h"
 
 #include "installer/apply_texts.h"
+#include "installer/certificate_dialog.h"
 #include "installer/message_boxes.h"
 #include "installer/name_fmt_dialog.h"
 #include "installer/readme_dialog.h"
@@ -210,6 +211,9 @@ void TApplyUpdateForm::SetDialogs(TNameFmt* nameFmt, TReadme* readme) {
     readme_ = readme;
     if (readme_ != nullptr)
         readme_->OnAcknowledge = [this] { readmeAcknowledged_ = true; };
+    if (nameFmt_ != nullptr)
+        nameFmt_->Choose({nameFmt_->ItemIndex(), static_cast<int>(startOptions_.security),
+                          static_cast<int>(startOptions_.dataConnection)});
 }
 
 void TApplyUpdateForm::SetApplyProcedure(std::function<void()> procedure) {
@@ -220,6 +224,9 @@ void TApplyUpdateForm::FormCreate() {
     values_ = LoadProgramValues(executablePath_);
     ShowFieldTexts(ReadFieldTexts(*values_.descriptor));
     setWindowTitle(ToQString(CaptionFor(values_.shownUpdateId)));
+    // A descriptor whose choice names nothing the installer knows is refused here, before
+    // the window shows: the package is broken, not the operator's input.
+    startOptions_ = ReadStartOptions(*values_.descriptor);
 }
 
 void TApplyUpdateForm::ShowFieldTexts(const FieldTexts& texts) {
@@ -265,9 +272,9 @@ void TApplyUpdateForm::FtpConnectionFailed() {
 void TApplyUpdateForm::Button1Click() {
     if (nameFmt_ == nullptr)
         return;
-    const int remembered = nameFmt_->ItemIndex();
+    const TNameFmt::Choices remembered = nameFmt_->Chosen();
     if (nameFmt_->exec() != mrOk)
-        nameFmt_->SetItemIndex(remembered);
+        nameFmt_->Choose(remembered);
 }
 
 void TApplyUpdateForm::ReadmeBtnClick() {
@@ -426,6 +433,23 @@ bool TApplyUpdateForm::FieldSendable(ApplyField field) const {
 
 bool TApplyUpdateForm::ReplaceChecked() const {
     return Replaceopt->isChecked();
+}
+
+ConnectionOptions TApplyUpdateForm::ConnectionChoice() const {
+    ConnectionOptions options = startOptions_;
+    // The CA file is the package's: read when asked, as the other package files are.
+    if (values_.descriptor)
+        options.caFile = values_.descriptor->ReadString(kDefaultsSection, kCAFileKey, "");
+    if (nameFmt_ != nullptr) {
+        options.security = static_cast<SecurityChoice>(nameFmt_->Security.ItemIndex());
+        options.dataConnection =
+            static_cast<DataConnectionChoice>(nameFmt_->DataConnection.ItemIndex());
+    }
+    return options;
+}
+
+bool TApplyUpdateForm::ConfirmCertificate(const CertificateQuestion& question) {
+    return AskToTrustCertificate(question);
 }
 
 int TApplyUpdateForm::NameFormatIndex() const {

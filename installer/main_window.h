@@ -86,6 +86,8 @@ public:
     bool FieldSendable(ApplyField field) const override;
     bool ReplaceChecked() const override;
     int NameFormatIndex() const override;
+    ConnectionOptions ConnectionChoice() const override;
+    bool ConfirmCertificate(const CertificateQuestion& question) override;
     void ClearLog() override;
     void AddLine(const std::string& message, int blankLines) override;
     void ShowUploadProgress(int permille, const std::string& text) override;
@@ -132,6 +134,7 @@ private:
 
     std::string executablePath_;
     ProgramValues values_;
+    ConnectionOptions startOptions_; // the descriptor's, or the remembered, choices
     bool readmeAcknowledged_ = false;
     TNameFmt* nameFmt_ = nullptr; // owned by whoever created the dialogs
     TReadme* readme_ = nullptr;

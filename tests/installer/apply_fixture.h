@@ -28,6 +28,9 @@ public:
     std::set<installer::ApplyField> unsendable; // fields holding a character beyond Latin-1
     bool replace = false;
     int nameFormat = installer::kNameFmtNoOverride;
+    installer::ConnectionOptions connection;
+    bool trustCertificates = false; // the answer to every certificate question
+    std::vector<installer::CertificateQuestion> certificateQuestions;
     bool readmeAcknowledged = false;
     int readmeResult = installer::mrCancel;
     std::string executableDirectory;
@@ -63,6 +66,11 @@ public:
     }
     bool ReplaceChecked() const override { return replace; }
     int NameFormatIndex() const override { return nameFormat; }
+    installer::ConnectionOptions ConnectionChoice() const override { return connection; }
+    bool ConfirmCertificate(const installer::CertificateQuestion& question) override {
+        certificateQuestions.push_back(question);
+        return trustCertificates;
+    }
     void ClearLog() override;
     void AddLine(const std::string& message, int blankLines) override;
     void ShowUploadProgress(int permille, const std::string& text) override;

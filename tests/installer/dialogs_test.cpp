@@ -1,4 +1,5 @@
 #include "installer/apply_ui.h"
+#include "installer/connection_options.h"
 #include "tests/installer/modal_driver.h"
 #include "tests/installer/windows_fixture.h"
 
@@ -116,7 +117,9 @@ TEST_F(DialogsTest, AdvancedOkKeepsTheNewChoiceCancelAndCloseBoxRestoreIt) {
 
     const auto chooseAndEnd = [this](int item, Ending ending) {
         WhenModal([=, this](QWidget* modal) {
-            NameFmt().FormatItems[item]->click();
+            for (installer::TChoiceGroup* group :
+                 {&NameFmt().Format, &NameFmt().Security, &NameFmt().DataConnection})
+                group->Items[item]->click();
             EXPECT_EQ(NameFmt().ItemIndex(), item);
             ExpectKeysBoundToNothing(modal);
             if (ending == Ending::Ok)
@@ -129,15 +132,31 @@ TEST_F(DialogsTest, AdvancedOkKeepsTheNewChoiceCancelAndCloseBoxRestoreIt) {
         Form().Button1->click();
         EXPECT_FALSE(NameFmt().isVisible());
     };
+    // Every group of the dialog keeps or restores its choice with the others.
+    const auto expectChoice = [this](int item) {
+        EXPECT_EQ(Form().NameFormatIndex(), item);
+        EXPECT_EQ(static_cast<int>(Form().ConnectionChoice().security), item);
+        EXPECT_EQ(static_cast<int>(Form().ConnectionChoice().dataConnection), item);
+    };
 
     chooseAndEnd(2, Ending::Cancel);
-    EXPECT_EQ(Form().NameFormatIndex(), 0);
+    expectChoice(0);
     chooseAndEnd(2, Ending::Ok);
-    EXPECT_EQ(Form().NameFormatIndex(), 2);
+    expectChoice(2);
     chooseAndEnd(1, Ending::CloseBox);
-    EXPECT_EQ(Form().NameFormatIndex(), 2);
+    expectChoice(2);
     chooseAndEnd(1, Ending::Ok);
-    EXPECT_EQ(Form().NameFormatIndex(), 1);
+    expectChoice(1);
+}
+
+TEST_F(DialogsTest, ConnectionChoicesStartFromTheDescriptorAndAnUnknownOneIsRefused) {
+    Descriptor("Security=ImplicitTLS\r\nDataConnection=Passive\r\n");
+    CreateAndShow();
+    EXPECT_EQ(NameFmt().Security.ItemIndex(), 2);
+    EXPECT_EQ(NameFmt().DataConnection.ItemIndex(), 2);
+    windows.reset();
+    Descriptor("Security=Kerberos\r\n");
+    EXPECT_THROW(Create(), installer::EDescriptorValue);
 }
 
 } // namespace

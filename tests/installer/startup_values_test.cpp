@@ -1,3 +1,4 @@
+#include "installer/connection_options.h"
 #include "installer/program_values.h"
 #include "installer/remembered_settings.h"
 #include "platform/exception.h"
@@ -95,6 +96,49 @@ TEST_F(StartupValuesTest, DescriptorKeysWinRememberedValuesFillTheGaps) {
     Descriptor("IPAddress=\r\nUserid=\r\n");
     EXPECT_EQ(Texts().ipAddress, "");
     EXPECT_EQ(Texts().userId, "");
+}
+
+TEST_F(StartupValuesTest, ConnectionChoicesFromDescriptorThenRememberedThenDefaults) {
+    using installer::DataConnectionChoice;
+    using installer::SecurityChoice;
+    const auto options = [this] { return installer::ReadStartOptions(*Load().descriptor); };
+    EXPECT_EQ(options().security, SecurityChoice::None);
+    EXPECT_EQ(options().dataConnection, DataConnectionChoice::Auto);
+    Remembered("Security=ImplicitTLS\nDataConnection=Passive\n");
+    EXPECT_EQ(options().security, SecurityChoice::ImplicitTls);
+    EXPECT_EQ(options().dataConnection, DataConnectionChoice::Passive);
+    Descriptor("Security= tls \nDataConnection=\n");
+    EXPECT_EQ(options().security, SecurityChoice::Tls);
+    EXPECT_EQ(options().dataConnection, DataConnectionChoice::Passive); // empty: not chosen
+    Descriptor("Security=NONE\nDataConnection=active\n");
+    EXPECT_EQ(options().security, SecurityChoice::None);
+    EXPECT_EQ(options().dataConnection, DataConnectionChoice::Active);
+}
+
+TEST_F(StartupValuesTest, ConnectionChoiceThatNamesNothingIsRefusedByName) {
+    struct Case {
+        const char* defaults;
+        const char* message;
+    };
+    for (const Case& c : {
+             Case{"Security=SSL\n", "The update descriptor's Security value \"SSL\" is not one "
+                                    "of None, TLS or ImplicitTLS."},
+             Case{"DataConnection=PORT\n", "The update descriptor's DataConnection value "
+                                           "\"PORT\" is not one of Active, Passive or Auto."},
+         }) {
+        Descriptor(c.defaults);
+        try {
+            installer::ReadStartOptions(*Load().descriptor);
+            ADD_FAILURE() << "no error for " << c.defaults;
+        } catch (const installer::EDescriptorValue& e) {
+            EXPECT_EQ(e.Message(), c.message);
+        }
+    }
+    // A remembered value that names nothing is no choice at all.
+    Descriptor("");
+    Remembered("Security=garbage\n");
+    EXPECT_EQ(installer::ReadStartOptions(*Load().descriptor).security,
+              installer::SecurityChoice::None);
 }
 
 TEST_F(StartupValuesTest, LaterDescriptorReadsSeeEditsStartUpValuesDoNot) {
