@@ -47,6 +47,14 @@ enum TCmdType : std::uint8_t {
     ctCurrentDir = 15,
 };
 
+// How an upload's data connection is opened. Over IPv6 the extended commands of RFC 2428
+// (EPRT, EPSV) stand for PORT and PASV.
+enum class TDataConnectionMode : std::uint8_t {
+    Active,  // the client listens and the host connects back (PORT)
+    Passive, // the client connects to the host (PASV)
+    Auto,    // active until the host cannot connect back, then passive for the connection
+};
+
 // The form of the log-on command sent to a firewall (Proxy).
 enum TFirewallType : std::uint8_t { FTUser = 0, FtOpen = 1, FtSite = 2 };
 
@@ -110,7 +118,14 @@ public:
     std::string Password;
     std::int32_t Vendor = 2411; // stored only; reset by Disconnect
     bool ParseList = false;     // stored only
-    bool Passive = false;       // PASV instead of PORT for the data connection
+    bool Passive = false;       // PASV instead of PORT for the data connection, whatever the mode
+    TDataConnectionMode DataConnection = TDataConnectionMode::Active;
+    // Auto: how long the host has, once it has accepted STOR, to connect back before the
+    // upload goes again passively (milliseconds).
+    std::int32_t ConnectBackTimeOut = 10000;
+    // How long the host has to answer ABOR, which ends a STOR that it accepted but could not
+    // connect back for (milliseconds). Beyond it the connection is closed.
+    std::int32_t AbortReplyTimeOut = 10000;
     TFirewallType FirewallType = FTUser;
     std::string FWUserID;
     std::string FWPassword;
@@ -126,6 +141,12 @@ public:
     TSuccessEvent OnSuccess;
     TListItemEvent OnListItem; // stored only
     TUnsupportedEvent OnUnSupportedFunction;
+    // Auto: the host could not connect back; the upload goes again passively, and so does
+    // every later one on this connection.
+    TNotifyEvent OnPassiveFallback;
+
+    // Whether the next upload opens its data connection passively.
+    bool UsingPassive() const;
 
     // The data connection of the running upload; empty between uploads.
     std::unique_ptr<TStreamSocket> FDataConnection;
@@ -161,5 +182,29 @@ private:
     // The data phase once STOR has been accepted; returns the final reply's first line.
     std::string SendAndReadFinalReply(const std::string& LocalFile);
 
+    // --- the data connection's opening ---
+    enum class Opening { Open, Handled, CannotConnectBack };
+    enum class ConnectBack { Accepted, HostReplied, NotInTime };
+    // A fresh data connection with the client's time-out and packet handler.
+    void NewDataConnection();
+    // Opens the data connection and has the host take STOR: PORT (or EPRT) and STOR and the
+    // host's connection back, or PASV (or EPSV), the connection to the host and STOR. In
+    // Auto mode a host that cannot connect back is left in step and the upload goes again
+    // passively. False when a failure was handled by OnFailure.
+    bool OpenDataConnection(const std::string& LocalFile, const std::string& RemoteFile);
+    Opening OpenOnce(bool passive, bool mayFallBack, const std::string& LocalFile,
+                     const std::string& RemoteFile);
+    // PASV (EPSV) and the connection to the address the control connection reached.
+    bool ConnectPassively();
+    std::string SendStor(const std::string& LocalFile, const std::string& RemoteFile);
+    // Auto: waits for the host's connection back; a reply on the control connection (the
+    // STOR's final one) or `boundMs` passing ends the wait instead.
+    ConnectBack AwaitConnectBack(int boundMs);
+    // Ends a STOR that the host accepted and never connected back for: ABOR and its
+    // replies, bounded. Closes the connection and raises when the host does not end it.
+    void EndPendingStore();
+    void FallBackToPassive();
+
     bool connectionLost_ = false;
+    bool passiveFallback_ = false; // Auto has switched to passive for this connection
 };

@@ -12,6 +12,9 @@ struct Range {
 
 inline constexpr int kNeedPassword = 331; // USER accepted, PASS expected
 inline constexpr int kCannotOpenDataConnection = 425;
+// ABOR's own replies: nothing was left to abort; the transfer was aborted.
+inline constexpr int kAbortedNothingLeft = 225;
+inline constexpr int kAbortedTransfer = 226;
 
 // The failure rule of a command: the server refused it.
 inline constexpr Range kFailure{400, 599};

@@ -123,7 +123,10 @@ public:
     void ClearInput();
 
     // --- data connection listener ---
+    // Listens on a port the system chooses, on any local address of the family (IPv4
+    // unless told otherwise: the family of the connection the peer is reached over).
     void Listen(bool SyncAccept);
+    void Listen(bool SyncAccept, platform::AddressFamily Family);
     // Makes the connection that Accept returned this object's socket and closes the
     // listening one.
     void TakeAcceptedConnection(TSocket Accepted);
@@ -132,11 +135,25 @@ public:
     void CloseGracefully();
     std::string GetLocalAddress();
     std::string GetPortString();
+    // This end's address and port as numbers ("192.168.0.10" or "2001:db8::10", without a
+    // scope), and the family of the socket.
+    std::string LocalAddressText();
+    std::uint16_t LocalPort();
+    platform::AddressFamily Family();
+
+    // The address (with its port) that the last Connect reached: one of the host's
+    // addresses, numbers only. A second connection to the same host goes there, never to
+    // a name looked up again.
+    const platform::SocketAddress& PeerAddress() const { return FSockAddr; }
 
     // --- published properties ---
     std::string Host;
     std::int32_t Port = 0;
     std::int32_t TimeOut = 0;     // milliseconds; 0 means no time-out; must not be negative
+    // Where the host has several addresses, the longest that one of them may take to answer
+    // before the next is tried (milliseconds, 0: no bound of its own). The last address has
+    // only TimeOut.
+    std::int32_t AttemptTimeOut = 10000;
     std::int32_t ReportLevel = 0; // highest status level reported through OnStatus
     std::string Proxy;
     std::int32_t ProxyPort = 0;
@@ -185,15 +202,23 @@ protected:
         return FSocket == kInvalidSocket ? platform::kNoSocket : FSocket;
     }
     // Opens a fresh socket registered for notifications; the handle or kInvalidSocket.
-    TSocket OpenRegisteredSocket(bool withLinger);
+    TSocket OpenRegisteredSocket(bool withLinger,
+                                 platform::AddressFamily family = platform::AddressFamily::IPv4);
+    // Replaces the socket by a fresh one of the family (the old one is closed without a
+    // notification to anyone); raises ESockError when none can be had.
+    void ReplaceSocket(platform::AddressFamily family);
+    // One connection attempt to FSockAddr, bounded by `boundMs` (0: only by TimeOut); true
+    // when connected. A failed attempt leaves the failure in FLastEventOk and the flags.
+    bool ConnectAttempt(int boundMs, bool& attemptExpired);
 
     bool FShuttingDown = false;
     bool FLastEventOk = false;
     int FLastEventError = 0; // the error code of the last notification (0: none)
     bool FAsyncDone = false;
     std::array<char, kBufferSize + 1> FBuffer{};
-    platform::SocketAddressV4 FSockAddr;
-    std::unique_ptr<std::array<char, 1024>> FHostEntBuf;
+    platform::SocketAddress FSockAddr;
+    // Every address of the host, in the order they are tried.
+    std::vector<platform::SocketAddress> FAddresses;
     std::unique_ptr<platform::MessageWindow> FSockWindow;
     std::unique_ptr<platform::HostLookup> FLookup;
     std::unique_ptr<TThreadTimer> FTimer;
@@ -202,4 +227,5 @@ private:
     bool FCountedUser = false; // this instance is counted in WinsockUsers
     bool FConnectDone = false; // the connect notification of the current attempt came
     bool FPeerClosed = false;  // the close notification closed the connection
+    bool FSocketLinger = false; // the socket closes with a reset (linger on, time 0)
 };
