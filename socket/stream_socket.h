@@ -208,8 +208,9 @@ protected:
     // notification to anyone); raises ESockError when none can be had.
     void ReplaceSocket(platform::AddressFamily family);
     // One connection attempt to FSockAddr, bounded by `boundMs` (0: only by TimeOut); true
-    // when connected. A failed attempt leaves the failure in FLastEventOk and the flags.
-    bool ConnectAttempt(int boundMs, bool& attemptExpired);
+    // when connected. A failed attempt leaves the failure in FLastEventOk and the flags. The
+    // first attempt starts the time-out.
+    bool ConnectAttempt(int boundMs, bool& attemptExpired, bool first);
 
     bool FShuttingDown = false;
     bool FLastEventOk = false;

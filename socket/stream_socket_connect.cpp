@@ -208,7 +208,6 @@ void TStreamSocket::Connect() {
     const auto port = static_cast<std::uint16_t>((Proxy.empty() ? Port : ProxyPort) & 0xFFFF);
     // Each address in turn. One that does not answer may hold the others up only for
     // AttemptTimeOut; the time-out (and a cancel) ends the whole connect.
-    TimerOn();
     bool connected = false;
     bool attemptExpired = false;
     for (std::size_t i = 0; i < FAddresses.size() && !connected; ++i) {
@@ -219,7 +218,8 @@ void TStreamSocket::Connect() {
             if (i > 0 || FSocket == kInvalidSocket ||
                 platform::SocketFamily(Handle()) != FSockAddr.family)
                 ReplaceSocket(FSockAddr.family);
-            connected = ConnectAttempt(last ? 0 : AttemptTimeOut, attemptExpired);
+            connected =
+                ConnectAttempt(last ? 0 : AttemptTimeOut, attemptExpired, !FTimer->Enabled());
         } catch (const ESockError&) {
             if (last) {
                 TimerOff();
@@ -248,7 +248,7 @@ void TStreamSocket::Connect() {
                                               : SockErrorKind::ConnectFailed);
 }
 
-bool TStreamSocket::ConnectAttempt(int boundMs, bool& attemptExpired) {
+bool TStreamSocket::ConnectAttempt(int boundMs, bool& attemptExpired, bool first) {
     FAsyncDone = false;
     FLastEventOk = true;
     FLastEventError = 0;
@@ -258,6 +258,9 @@ bool TStreamSocket::ConnectAttempt(int boundMs, bool& attemptExpired) {
         std::string msg;
         CheckSocketError(platform::kWsaEWouldBlock, msg);
     }
+    // The time-out runs from the first attempt and bounds them all.
+    if (first)
+        TimerOn();
     std::unique_ptr<TThreadTimer> bound;
     if (boundMs > 0) {
         bound = std::make_unique<TThreadTimer>();
