@@ -20,9 +20,9 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <thread>
 
@@ -192,19 +192,18 @@ HostLookup::~HostLookup() {
 void HostLookup::Start(const std::string& name, MessageWindow* window, unsigned message,
                        std::vector<SocketAddress>* result) {
     Cancel();
-    impl_->receiver = std::make_unique<CompletionReceiver>(
-        [this, window, message, result](const Outcome& outcome) {
-            // The count must fit the message's 16 bits; no name has that many addresses.
-            constexpr std::size_t kMostAddresses = 64;
-            result->assign(outcome.addresses.begin(),
-                           outcome.addresses.begin() +
-                               static_cast<std::ptrdiff_t>(
-                                   std::min(outcome.addresses.size(), kMostAddresses)));
-            const int length = static_cast<int>(result->size());
-            impl_->shared.reset();
-            if (MessageWindow::Alive(window))
-                window->Send(message, 0, MakeSelectLParam(length, outcome.error));
-        });
+    impl_->receiver = std::make_unique<CompletionReceiver>([this, window, message,
+                                                            result](const Outcome& outcome) {
+        // The count must fit the message's 16 bits; no name has that many addresses.
+        constexpr std::size_t kMostAddresses = 64;
+        result->assign(outcome.addresses.begin(),
+                       outcome.addresses.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                       outcome.addresses.size(), kMostAddresses)));
+        const int length = static_cast<int>(result->size());
+        impl_->shared.reset();
+        if (MessageWindow::Alive(window))
+            window->Send(message, 0, MakeSelectLParam(length, outcome.error));
+    });
     auto shared = std::make_shared<Shared>();
     shared->receiver = impl_->receiver.get();
     impl_->shared = shared;

@@ -2,8 +2,8 @@
 
 #include "platform/socket_notifier_hooks.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -441,8 +441,7 @@ std::optional<SocketAddress> NumericAddress(const std::string& text) {
     if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
         return std::nullopt;
     sockaddr_storage storage{};
-    std::memcpy(&storage, found->ai_addr,
-                std::min<std::size_t>(found->ai_addrlen, sizeof storage));
+    std::memcpy(&storage, found->ai_addr, std::min<std::size_t>(found->ai_addrlen, sizeof storage));
     ::freeaddrinfo(found);
     return FromSockaddr(storage);
 }

@@ -149,7 +149,7 @@ public:
     // --- published properties ---
     std::string Host;
     std::int32_t Port = 0;
-    std::int32_t TimeOut = 0;     // milliseconds; 0 means no time-out; must not be negative
+    std::int32_t TimeOut = 0; // milliseconds; 0 means no time-out; must not be negative
     // Where the host has several addresses, the longest that one of them may take to answer
     // before the next is tried (milliseconds, 0: no bound of its own). The last address has
     // only TimeOut.
@@ -225,8 +225,8 @@ protected:
     std::unique_ptr<TThreadTimer> FTimer;
 
 private:
-    bool FCountedUser = false; // this instance is counted in WinsockUsers
-    bool FConnectDone = false; // the connect notification of the current attempt came
-    bool FPeerClosed = false;  // the close notification closed the connection
+    bool FCountedUser = false;  // this instance is counted in WinsockUsers
+    bool FConnectDone = false;  // the connect notification of the current attempt came
+    bool FPeerClosed = false;   // the close notification closed the connection
     bool FSocketLinger = false; // the socket closes with a reset (linger on, time 0)
 };

@@ -73,9 +73,8 @@ public:
 
 int main(int argc, char** argv) {
     if (argc != 6) {
-        std::fprintf(stderr,
-                     "usage: link_apply_run HOST PORT PASSWORD active|passive|auto "
-                     "PACKAGE_DIRECTORY\n");
+        std::fprintf(stderr, "usage: link_apply_run HOST PORT PASSWORD active|passive|auto "
+                             "PACKAGE_DIRECTORY\n");
         return 2;
     }
     try {

@@ -4,8 +4,8 @@
 For each link: the link is made (two namespaces, TUN devices, the forwarder); ping's round
 trip and a plain TCP copy show what it gives; the host emulator and vsftpd serve in the far
 namespace; then, round by round, TFtpClient and curl -T upload the same file to both
-servers in both modes, and the installer's apply procedure runs against the emulator in
-both modes. Figures are medians of the rounds. Run as root from a build made with
+servers in both modes, and the installer's apply procedure runs against the emulator with
+each data connection choice (active, passive, auto). Figures are medians of the rounds. Run as root from a build made with
 -DAPPLY_UPDATE_BENCH=ON:
 
     bench/link/link_bench.py --build build-bench [--size-mib 256]
@@ -246,7 +246,7 @@ def print_uploads(plans, results, bytes_, rounds):
 
 
 def apply_runs(bench, args, rtt, rate, rounds, work, emulator_port):
-    """Whole apply runs against the emulator, both modes, each update size."""
+    """Whole apply runs against the emulator, each data connection choice, each update size."""
     for update_mib in args.apply_update_mib:
         package = work / ("package%d" % update_mib)
         package.mkdir()
@@ -257,12 +257,12 @@ def apply_runs(bench, args, rtt, rate, rounds, work, emulator_port):
             b"Lock1=APPLIB/ORDERS\r\nType1=*FILE\r\n")
         sizes = (70000, update_mib << 20)
         total_bytes = sum(sizes)
-        runs = {"active": [], "passive": []}
+        runs = {"active": [], "passive": [], "auto": []}
         # What TCP itself needs to carry each file over a fresh connection of this link,
         # set-up and close included: a plain copy of the same bytes.
         copy_times = {size: [] for size in sizes}
         for round_number in range(rounds + 1):  # the first makes the save files
-            for mode in ("active", "passive"):
+            for mode in runs:
                 installed = bench.emulator_root / "QGPL" / "BENCHUPD.UPD"
                 if installed.exists():
                     installed.unlink()

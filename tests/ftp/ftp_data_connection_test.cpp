@@ -242,12 +242,11 @@ TEST_P(PendingStore, HostThatDoesNotEndItClosesTheConnection) {
     EXPECT_FALSE(peer.DataConnectionMade());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AborReplies, PendingStore,
-    ::testing::Values(AborCase{"Refused", "502 ABOR not implemented.\r\n",
-                               "502 ABOR not implemented.\r\n"},
-                      AborCase{"Unanswered", "", "Connection Timed out"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(AborReplies, PendingStore,
+                         ::testing::Values(AborCase{"Refused", "502 ABOR not implemented.\r\n",
+                                                    "502 ABOR not implemented.\r\n"},
+                                           AborCase{"Unanswered", "", "Connection Timed out"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DataConnectionTest, PassiveGoesToTheAddressTheControlConnectionReachedNotTheName) {
     // The name stops resolving after the log-on: a data connection that looked it up again

@@ -84,13 +84,12 @@ TEST(ApplyCommandsTest, HostAddressTakesIPv6InBracketsAndTellsWhetherAPortWasTyp
         int port;
         bool portGiven;
     };
-    for (const Case& c : {Case{"[2001:db8::5]", "2001:db8::5", 21, false},
-                          Case{" [2001:db8::5]:2121 ", "2001:db8::5", 2121, true},
-                          Case{"[::1]: 990", "::1", 990, true},
-                          Case{"2001:db8::5", "2001:db8::5", 21, false},
-                          Case{"fe80::1%1", "fe80::1%1", 21, false},
-                          Case{"10.1.2.3", "10.1.2.3", 21, false},
-                          Case{"10.1.2.3:21", "10.1.2.3", 21, true}}) {
+    for (const Case& c :
+         {Case{"[2001:db8::5]", "2001:db8::5", 21, false},
+          Case{" [2001:db8::5]:2121 ", "2001:db8::5", 2121, true},
+          Case{"[::1]: 990", "::1", 990, true}, Case{"2001:db8::5", "2001:db8::5", 21, false},
+          Case{"fe80::1%1", "fe80::1%1", 21, false}, Case{"10.1.2.3", "10.1.2.3", 21, false},
+          Case{"10.1.2.3:21", "10.1.2.3", 21, true}}) {
         HostAddress address;
         ASSERT_TRUE(SplitHostAddress(c.field, address)) << c.field;
         EXPECT_EQ(address.host, c.host) << c.field;

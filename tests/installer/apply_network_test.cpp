@@ -38,8 +38,8 @@ std::vector<std::string> DataCommands(const std::vector<std::string>& commands) 
 
 struct NoConnectBackCase {
     const char* name;
-    const char* address;          // where the host listens
-    const char* connectBack;      // the emulator's fault
+    const char* address;           // where the host listens
+    const char* connectBack;       // the emulator's fault
     std::vector<std::string> data; // DataCommands of the run
 };
 
