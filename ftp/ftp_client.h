@@ -194,8 +194,9 @@ private:
     bool OpenDataConnection(const std::string& LocalFile, const std::string& RemoteFile);
     Opening OpenOnce(bool passive, bool mayFallBack, const std::string& LocalFile,
                      const std::string& RemoteFile);
-    // PASV (EPSV) and the connection to the address the control connection reached.
-    bool ConnectPassively();
+    // PASV (EPSV) and the connection to the address the control connection reached;
+    // `connecting` when that connection is only started (FinishConnect after STOR).
+    bool ConnectPassively(bool& connecting);
     std::string SendStor(const std::string& LocalFile, const std::string& RemoteFile);
     // Auto: waits for the host's connection back; a reply on the control connection (the
     // STOR's final one) or `boundMs` passing ends the wait instead.

@@ -65,8 +65,10 @@ bool TFtpClient::OpenDataConnection(const std::string& LocalFile, const std::str
 TFtpClient::Opening TFtpClient::OpenOnce(bool passive, bool mayFallBack,
                                          const std::string& LocalFile,
                                          const std::string& RemoteFile) {
+    // The data connection's handshake runs while STOR is answered (see ConnectPassively).
+    bool connecting = false;
     if (passive) {
-        if (!ConnectPassively())
+        if (!ConnectPassively(connecting))
             return Opening::Handled;
     } else {
         const platform::AddressFamily family = Family();
@@ -92,8 +94,20 @@ TFtpClient::Opening TFtpClient::OpenOnce(bool passive, bool mayFallBack,
             OnUnSupportedFunction(ctUpload);
         return UploadFailureHandled(reply) ? Opening::Handled : Opening::Open;
     }
-    if (passive)
+    if (passive) {
+        if (connecting) {
+            try {
+                FDataConnection->FinishConnect();
+            } catch (...) {
+                // The host has taken STOR and waits for the data: its final reply would
+                // come as the answer to the next command.
+                if (Connected)
+                    TStreamSocket::Disconnect();
+                throw;
+            }
+        }
         return Opening::Open;
+    }
 
     // The host has accepted STOR: until its final reply is read, any way out of here must
     // leave nothing of it to be taken for the next command's reply.
@@ -129,7 +143,7 @@ TFtpClient::Opening TFtpClient::OpenOnce(bool passive, bool mayFallBack,
     return Opening::Open;
 }
 
-bool TFtpClient::ConnectPassively() {
+bool TFtpClient::ConnectPassively(bool& connecting) {
     const bool ipv6 = Family() == platform::AddressFamily::IPv6;
     const std::string reply = Transaction(ipv6 ? "EPSV" : "PASV");
     if (ReplyNumber >= kPassiveRefusedFrom)
@@ -140,7 +154,14 @@ bool TFtpClient::ConnectPassively() {
     platform::SocketAddress peer = PeerAddress();
     peer.port = 0;
     FDataConnection->Host = platform::AddressText(peer);
-    FDataConnection->Connect();
+    // The chosen modes send STOR as soon as the connection is on its way instead of a round
+    // trip later: the handshake and STOR's reply then share one round trip. A host cannot
+    // tell the difference, since its passive port takes the connection whenever it comes and
+    // a server cannot rely on the order in which two connections' packets arrive anyway. The
+    // Passive property keeps the order of the described system: connected, then STOR.
+    connecting = !Passive && FDataConnection->BeginConnect();
+    if (!connecting)
+        FDataConnection->Connect();
     return true;
 }
 

@@ -93,6 +93,12 @@ public:
     // --- the virtual operations, in this order ---
     virtual TSocket Accept();
     virtual void Connect();
+    // Connect in two halves, for a caller that has something to do while the handshake
+    // runs: BeginConnect starts the connection to a Host written as numbers (false, and
+    // nothing done, for a name or with a Proxy: use Connect), FinishConnect waits for it and
+    // fails as Connect does.
+    bool BeginConnect();
+    void FinishConnect();
     virtual void Disconnect();
     virtual std::string Transaction(const std::string& CommandString);
     virtual void Abort();
@@ -211,6 +217,8 @@ protected:
     // when connected. A failed attempt leaves the failure in FLastEventOk and the flags. The
     // first attempt starts the time-out.
     bool ConnectAttempt(int boundMs, bool& attemptExpired, bool first);
+    // Fires OnConnectionFailed and raises the error that says why no connection was made.
+    [[noreturn]] void ConnectionNotMade(bool attemptExpired);
 
     bool FShuttingDown = false;
     bool FLastEventOk = false;

@@ -233,8 +233,11 @@ void TStreamSocket::Connect() {
             StatusMessage(8, "Trying the next address");
     }
     TimerOff();
-    if (connected)
-        return;
+    if (!connected)
+        ConnectionNotMade(attemptExpired);
+}
+
+void TStreamSocket::ConnectionNotMade(bool attemptExpired) {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (FTimedOut)
@@ -246,6 +249,42 @@ void TStreamSocket::Connect() {
     throw ESockError("Connection Failed", FLastEventError == platform::kWsaEConnectionRefused
                                               ? SockErrorKind::Refused
                                               : SockErrorKind::ConnectFailed);
+}
+
+bool TStreamSocket::BeginConnect() {
+    const std::optional<platform::SocketAddress> numeric =
+        Proxy.empty() ? platform::NumericAddress(Host) : std::nullopt;
+    if (!numeric || numeric->IsUnspecified())
+        return false;
+    StatusMessage(8, "Connecting");
+    FCanceled = false;
+    if (Connected)
+        throw ESockError("Already connected", SockErrorKind::AlreadyConnected);
+    FPeerClosed = false;
+    FAddresses = {*numeric};
+    FSockAddr = *numeric;
+    FSockAddr.port = static_cast<std::uint16_t>(Port & 0xFFFF);
+    if (FSocket == kInvalidSocket || platform::SocketFamily(Handle()) != FSockAddr.family)
+        ReplaceSocket(FSockAddr.family);
+    FAsyncDone = false;
+    FLastEventOk = true;
+    FLastEventError = 0;
+    FConnectDone = false;
+    if (platform::SocketConnect(Handle(), FSockAddr) != 0) {
+        std::string msg;
+        CheckSocketError(platform::kWsaEWouldBlock, msg);
+    }
+    TimerOn();
+    return true;
+}
+
+void TStreamSocket::FinishConnect() {
+    // The outcome may have come already, while the caller was busy elsewhere.
+    while (!Connected && !FConnectDone && !FTimedOut && !FCanceled && FLastEventOk)
+        PumpAndWait();
+    TimerOff();
+    if (FTimedOut || FCanceled || !FLastEventOk)
+        ConnectionNotMade(false);
 }
 
 bool TStreamSocket::ConnectAttempt(int boundMs, bool& attemptExpired, bool first) {

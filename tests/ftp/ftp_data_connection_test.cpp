@@ -16,8 +16,11 @@
 
 #include <fstream>
 #include <memory>
+#include <netinet/in.h>
 #include <optional>
 #include <random>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -247,6 +250,40 @@ INSTANTIATE_TEST_SUITE_P(AborReplies, PendingStore,
                                                     "502 ABOR not implemented.\r\n"},
                                            AborCase{"Unanswered", "", "Connection Timed out"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+class PassiveStore : public test_support::FtpClientFixture {};
+
+TEST_F(PassiveStore, ConnectionRefusedAfterTheHostTookStorClosesTheConnection) {
+    // STOR goes out while the data connection is still being made; when that connection then
+    // fails, the host waits for data that never comes, and its reply must not be read later.
+    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+    const int port = ntohs(address.sin_port); // bound, never listening: refused
+    peer.LogOn()
+        .Reply("227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
+               std::to_string(port % 256) + ")\r\n")
+        .Reply("150 Sending file\r\n")
+        .AwaitClientClose();
+    test_support::TemporaryDirectory dir;
+    const auto file = WriteFile(dir.Path() / "f.svf", "data");
+    ftp.DataConnection = TDataConnectionMode::Passive;
+    StartAndLogOn();
+    try {
+        ftp.Upload(file.string(), "F");
+        ADD_FAILURE() << "the upload succeeded";
+    } catch (const ESockError& error) {
+        EXPECT_EQ(error.Kind(), SockErrorKind::Refused);
+    }
+    ::close(holder);
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_TRUE(peer.Finish()) << peer.Error();
+    EXPECT_THAT(CommandsAfterLogOn(), ElementsAreArray({"PASV\r\n", "STOR F\r\n"}));
+}
 
 TEST_F(DataConnectionTest, PassiveGoesToTheAddressTheControlConnectionReachedNotTheName) {
     // The name stops resolving after the log-on: a data connection that looked it up again
