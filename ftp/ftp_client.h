@@ -1,7 +1,8 @@
 // TFtpClient: the FTP client component the installer drives. It is a TStreamSocket whose socket
 // is the control connection: it logs on, sends commands and reads their (single- or
 // multi-line) replies, changes directory, sets the transfer type, logs off, and uploads
-// files over a data connection of its own (active with PORT, or passive with PASV).
+// files over a data connection of its own: active (PORT, or EPRT over IPv6), passive (PASV,
+// or EPSV), or active until the host cannot connect back and passive from then on.
 //
 // Every operation completes or throws: FTPException for a failure reply of the server,
 // ESockError/EAbortError for socket failures and cancellation. Used from the main thread.

@@ -183,13 +183,18 @@ def write_file(path, size):
         out.write(block[: size & ((1 << 20) - 1)])
 
 
-def round_trips(records, session):
+def round_trips(records, session, mode):
     """Round trips the script needs: the connection and greeting (2), one per command, and
-    per upload two more (the data connection's set-up, and the data's way to the host with
-    the final reply's way back)."""
+    per upload the data's way to the host with the final reply's way back (1) and, where it
+    does not share STOR's round trip, the data connection's set-up (1). Active (and auto
+    where the host connects back): the host connects as it answers STOR, and the client has
+    the connection once the host's last handshake packet arrives, a round trip later.
+    Passive: the client sends STOR while its connection's handshake runs, so the two share
+    one round trip."""
     commands = [r["command"] for r in records if r["session"] == session]
     uploads = sum(1 for c in commands if c.upper().startswith("STOR "))
-    return 2 + len(commands) + 2 * uploads, len(commands), uploads
+    per_upload = 1 if mode == "passive" else 2
+    return 2 + len(commands) + per_upload * uploads, len(commands), uploads
 
 
 def measure_link(bench, args, rtt, rate, loss, rounds, work):
@@ -269,7 +274,7 @@ def apply_runs(bench, args, rtt, rate, rounds, work, emulator_port):
                 out, _ = bench.run("near", [bench.build / "link_apply_run", FAR,
                                                      emulator_port, PASSWORD, mode, package])
                 records = [json.loads(line) for line in bench.record.read_text().splitlines()]
-                trips, commands, uploads = round_trips(records, records[-1]["session"])
+                trips, commands, uploads = round_trips(records, records[-1]["session"], mode)
                 if round_number > 0:
                     runs[mode].append((float(out.split()[0]), trips, commands, uploads))
             if round_number > 0:
@@ -286,11 +291,14 @@ def apply_runs(bench, args, rtt, rate, rounds, work, emulator_port):
             wall = median([r[0] for r in mode_runs])
             _, trips, commands, uploads = mode_runs[-1]
             floor = trips * rtt / 1000 + floor_transfer
-            carried = (trips - 2 * uploads) * rtt / 1000 + tcp_carry
+            # A plain copy's own handshake stands for the data connection's set-up, which in
+            # passive mode also carries STOR's round trip.
+            carry_trips = 2 + commands - (uploads if mode == "passive" else 0)
+            carried = carry_trips * rtt / 1000 + tcp_carry
             print("| %s | %.3f | %d | %d | %d | %d x %.3f + %.3f = %.3f | %.3f | "
                   "%d x %.3f + %.3f = %.3f | %.3f |" % (
                       mode, wall, commands, uploads, trips, trips, rtt / 1000, floor_transfer,
-                      floor, wall / floor, trips - 2 * uploads, rtt / 1000, tcp_carry, carried,
+                      floor, wall / floor, carry_trips, rtt / 1000, tcp_carry, carried,
                       wall / carried))
 
 
