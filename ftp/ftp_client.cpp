@@ -26,6 +26,7 @@ void TFtpClient::Connect() {
     if (Connected)
         return;
     connectionLost_ = false;
+    passiveFallback_ = false; // a new connection starts as the mode says
     ClearInput();
     PrepareTls(); // a CA file that cannot be used fails here, before anything is sent
     TStreamSocket::Connect();

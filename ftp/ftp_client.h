@@ -1,7 +1,8 @@
 // TFtpClient: the FTP client component the installer drives. It is a TStreamSocket whose socket
 // is the control connection: it logs on, sends commands and reads their (single- or
 // multi-line) replies, changes directory, sets the transfer type, logs off, and uploads
-// files over a data connection of its own (active with PORT, or passive with PASV).
+// files over a data connection of its own: active (PORT, or EPRT over IPv6), passive (PASV,
+// or EPSV), or active until the host cannot connect back and passive from then on.
 //
 // Every operation completes or throws: FTPException for a failure reply of the server,
 // ESockError/EAbortError for socket failures and cancellation. Used from the main thread.
@@ -64,6 +65,14 @@ enum TCmdType : std::uint8_t {
     ctUpload = 9,
     ctDoCommand = 14,
     ctCurrentDir = 15,
+};
+
+// How an upload's data connection is opened. Over IPv6 the extended commands of RFC 2428
+// (EPRT, EPSV) stand for PORT and PASV.
+enum class TDataConnectionMode : std::uint8_t {
+    Active,  // the client listens and the host connects back (PORT)
+    Passive, // the client connects to the host (PASV)
+    Auto,    // active until the host cannot connect back, then passive for the connection
 };
 
 // The form of the log-on command sent to a firewall (Proxy).
@@ -139,7 +148,14 @@ public:
     std::string Password;
     std::int32_t Vendor = 2411; // stored only; reset by Disconnect
     bool ParseList = false;     // stored only
-    bool Passive = false;       // PASV instead of PORT for the data connection
+    bool Passive = false;       // PASV instead of PORT for the data connection, whatever the mode
+    TDataConnectionMode DataConnection = TDataConnectionMode::Active;
+    // Auto: how long the host has, once it has accepted STOR, to connect back before the
+    // upload goes again passively (milliseconds).
+    std::int32_t ConnectBackTimeOut = 10000;
+    // How long the host has to answer ABOR, which ends a STOR that it accepted but could not
+    // connect back for (milliseconds). Beyond it the connection is closed.
+    std::int32_t AbortReplyTimeOut = 10000;
     TFirewallType FirewallType = FTUser;
     std::string FWUserID;
     std::string FWPassword;
@@ -178,6 +194,13 @@ public:
     std::string TlsVersion() const;
     std::string TlsCipher() const;
 
+    // Auto: the host could not connect back; the upload goes again passively, and so does
+    // every later one on this connection.
+    TNotifyEvent OnPassiveFallback;
+
+    // Whether the next upload opens its data connection passively.
+    bool UsingPassive() const;
+
     // The data connection of the running upload; empty between uploads.
     std::unique_ptr<TStreamSocket> FDataConnection;
     // Held by an upload from before its data connection is created until after it is freed.
@@ -214,6 +237,10 @@ private:
     // The data phase once STOR has been accepted; returns the final reply's first line.
     std::string SendAndReadFinalReply(const std::string& LocalFile);
 
+    // How opening a data connection ended; how waiting for the host's connection back ended.
+    enum class Opening { Open, Handled, CannotConnectBack };
+    enum class ConnectBack { Accepted, HostReplied, NotInTime };
+
     // --- FTP over TLS (ftp_client_tls.cpp) ---
     // Makes the TLS settings of this connection when TLS is chosen (drops them otherwise).
     void PrepareTls();
@@ -231,14 +258,45 @@ private:
     // Closes the connection without another word and raises FTPException of `kind`.
     [[noreturn]] void RefuseSecurity(const std::string& message, FtpErrorKind kind);
     // Sends STOR over a secured control connection and secures the data connection: it is
-    // accepted (active) or already connected (passive), and its handshake runs before the
-    // preliminary reply is required, since a host may send that only after the handshake,
-    // while a reply that arrives meanwhile is read at once (a refusal means no handshake
-    // will come). Returns the reply's first line, ReplyNumber set from it.
-    std::string StoreSecured(const std::string& CommandString);
+    // accepted (active; in Auto within ConnectBackTimeOut) or already connected (passive), and
+    // its handshake runs before the preliminary reply is required, since a host may send that
+    // only after the handshake, while a reply that arrives meanwhile is read at once (a
+    // refusal means no handshake will come).
+    Opening OpenSecured(bool passive, bool connecting, bool mayFallBack,
+                        const std::string& LocalFile, const std::string& RemoteFile);
     // After the data: ends the data connection's TLS (when secured) and closes it.
     void CloseDataConnection();
 
+    // --- the data connection's opening ---
+    // A fresh data connection with the client's time-out and packet handler.
+    void NewDataConnection();
+    // Opens the data connection and has the host take STOR: PORT (or EPRT) and STOR and the
+    // host's connection back, or PASV (or EPSV), the connection to the host and STOR. In
+    // Auto mode a host that cannot connect back is left in step and the upload goes again
+    // passively. False when a failure was handled by OnFailure.
+    bool OpenDataConnection(const std::string& LocalFile, const std::string& RemoteFile);
+    Opening OpenOnce(bool passive, bool mayFallBack, const std::string& LocalFile,
+                     const std::string& RemoteFile);
+    // PASV (EPSV) and the connection to the address the control connection reached;
+    // `connecting` when that connection is only started (FinishConnect after STOR).
+    bool ConnectPassively(bool& connecting);
+    // "STOR " and the name the file is stored under (reported as a status).
+    std::string StorCommand(const std::string& LocalFile, const std::string& RemoteFile);
+    std::string SendStor(const std::string& LocalFile, const std::string& RemoteFile);
+    // STOR was refused with this reply: a 425 in Auto is the host that cannot connect back;
+    // anything else goes through the failure rule.
+    Opening StorRefused(const std::string& Reply, bool mayFallBack);
+    // A timer that runs `fired` once after `boundMs` (never for 0), while it exists.
+    static std::unique_ptr<TThreadTimer> OneShot(int boundMs, std::function<void()> fired);
+    // Auto: waits for the host's connection back; a reply on the control connection (the
+    // STOR's final one) or `boundMs` passing ends the wait instead.
+    ConnectBack AwaitConnectBack(int boundMs);
+    // Ends a STOR that the host accepted and never connected back for: ABOR and its
+    // replies, bounded. Closes the connection and raises when the host does not end it.
+    void EndPendingStore();
+    void FallBackToPassive();
+
     bool connectionLost_ = false;
+    bool passiveFallback_ = false; // Auto has switched to passive for this connection
     std::unique_ptr<platform::TlsContext> tlsContext_;
 };

@@ -6,6 +6,7 @@
 
 #include "ftp/reply_codes.h"
 #include "ftp/reply_parsing.h"
+#include "socket/thread_timer.h"
 
 using namespace ftp_reply;
 
@@ -127,10 +128,13 @@ void TFtpClient::ProtectDataConnections() {
     }
 }
 
-std::string TFtpClient::StoreSecured(const std::string& CommandString) {
+TFtpClient::Opening TFtpClient::OpenSecured(bool passive, bool connecting, bool mayFallBack,
+                                            const std::string& LocalFile,
+                                            const std::string& RemoteFile) {
     TStreamSocket& data = *FDataConnection;
     std::string reply;
     bool replied = false;
+    bool late = false; // Auto: the host did not connect back in time
     // Something for the control connection to see to: its cancel, its time-out, or a reply.
     const auto controlNeedsUs = [this, &replied] {
         return FCanceled || FTimedOut || (!replied && InputWaiting());
@@ -146,46 +150,60 @@ std::string TFtpClient::StoreSecured(const std::string& CommandString) {
         replied = true;
         return kStepRefused.Contains(ReplyNumber);
     };
+    // The host's answer to STOR came first: the transfer is refused, the conversation in
+    // step.
+    bool refused = false;
     try {
-        SendCommandLine(CommandString);
-        if (!Passive) {
+        SendCommandLine(StorCommand(LocalFile, RemoteFile));
+        if (passive) {
+            if (connecting)
+                data.FinishConnect();
+        } else {
             // The host connects once it has taken STOR, and may answer only after the
             // handshake; but a refusal comes instead of the connection.
+            const std::unique_ptr<TThreadTimer> bound =
+                mayFallBack ? OneShot(ConnectBackTimeOut, [&late] { late = true; }) : nullptr;
             TimerOn();
-            while (!data.Connected && !data.FCanceled && !controlNeedsUs())
+            while (!data.Connected && !data.FCanceled && !late && !controlNeedsUs())
                 PumpAndWait();
             TimerOff();
-            if (!data.Connected && !data.FCanceled && readReply())
-                return reply;
-            data.TakeAcceptedConnection(data.Accept());
-        }
-        data.StartTls(*tlsContext_, Host, this);
-        try {
-            while (!data.CompleteTlsHandshake(controlNeedsUs)) {
-                if (readReply())
-                    return reply;
+            if (!data.Connected && late) {
+                EndPendingStore();
+                return Opening::CannotConnectBack;
             }
-        } catch (const ESockError& error) {
-            // A host that refuses STOR may drop the data connection at once, before its
-            // refusal has arrived: the refusal says what went wrong.
-            if (replied || error.Kind() != SockErrorKind::TlsHandshakeFailed || !readReply())
-                throw;
-            return reply;
+            if (!data.Connected && !data.FCanceled && readReply())
+                refused = true;
+            else
+                data.TakeAcceptedConnection(data.Accept());
         }
-        // A resumed session reports the check of the control connection's certificate: the
-        // data connection must show the very certificate accepted there.
-        const platform::TlsVerification& verification = data.Tls()->Verification();
-        if (!verification.Trusted()) {
-            const std::string& accepted = Tls()->Verification().certificate.sha256Fingerprint;
-            if (accepted.empty() || verification.certificate.sha256Fingerprint != accepted)
-                throw FTPException("The data connection's certificate is not the one accepted "
-                                   "for the control connection.",
-                                   FtpErrorKind::CertificateRefused);
-            data.AcceptCertificate();
+        if (!refused) {
+            data.StartTls(*tlsContext_, Host, this);
+            try {
+                while (!refused && !data.CompleteTlsHandshake(controlNeedsUs))
+                    refused = readReply();
+            } catch (const ESockError& error) {
+                // A host that refuses STOR may drop the data connection at once, before its
+                // refusal has arrived: the refusal says what went wrong.
+                if (replied || error.Kind() != SockErrorKind::TlsHandshakeFailed || !readReply())
+                    throw;
+                refused = true;
+            }
         }
-        if (!replied)
-            readReply();
-        return reply;
+        if (!refused) {
+            // A resumed session reports the check of the control connection's certificate:
+            // the data connection must show the very certificate accepted there.
+            const platform::TlsVerification& verification = data.Tls()->Verification();
+            if (!verification.Trusted()) {
+                const std::string& accepted = Tls()->Verification().certificate.sha256Fingerprint;
+                if (accepted.empty() || verification.certificate.sha256Fingerprint != accepted)
+                    throw FTPException("The data connection's certificate is not the one "
+                                       "accepted for the control connection.",
+                                       FtpErrorKind::CertificateRefused);
+                data.AcceptCertificate();
+            }
+            if (!replied)
+                refused = readReply();
+        }
     } catch (...) {
         TimerOff();
         // The host took STOR and its answer is still to come: it must never be read as the
@@ -194,6 +212,9 @@ std::string TFtpClient::StoreSecured(const std::string& CommandString) {
             TStreamSocket::Disconnect();
         throw;
     }
+    if (!refused)
+        return Opening::Open;
+    return StorRefused(reply, mayFallBack);
 }
 
 void TFtpClient::CloseDataConnection() {

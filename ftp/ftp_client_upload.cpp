@@ -1,4 +1,5 @@
-// TFtpClient::Upload: one file over a fresh data connection, active (PORT) or passive (PASV).
+// TFtpClient::Upload: one file over a fresh data connection (opened as ftp_data_connection.cpp
+// says), then the data and the final reply.
 #include "ftp/ftp_client.h"
 
 #include "ftp/reply_codes.h"
@@ -39,44 +40,13 @@ bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& Remot
     if (DataAvailable())
         Read(0); // stale input must not be taken for the replies of this upload
 
-    FDataConnection = std::make_unique<TStreamSocket>(this);
-    FDataConnection->TimeOut = TimeOut;
-    if (OnPacketSent)
-        FDataConnection->OnPacketSent = OnPacketSent;
+    NewDataConnection();
 
     // Only the size is needed here; the file is streamed by SendFile.
     BytesTotal = platform::FileReader(LocalFile).Size();
 
-    if (Passive) {
-        const std::string reply = Transaction("PASV");
-        if (ReplyNumber >= kPassiveRefusedFrom)
-            return !UploadFailureHandled(reply);
-        FDataConnection->Port = PassivePort(reply);
-        // The address in the reply is not trusted: the data goes where the control went.
-        FDataConnection->Host = Host;
-        FDataConnection->Connect();
-    } else {
-        FDataConnection->Port = 0;
-        FDataConnection->Listen(true);
-        const std::string reply =
-            Transaction("PORT " + GetLocalAddress() + FDataConnection->GetPortString());
-        if (kStepRefused.Contains(ReplyNumber))
-            return !UploadFailureHandled(reply);
-    }
-
-    std::string reply;
-    if (RemoteFile.empty()) {
-        StatusMessage(1, "STOR " + LocalFile);
-        reply = Store("STOR " + RemoteNameOf(LocalFile));
-    } else {
-        StatusMessage(1, "STOR " + RemoteFile);
-        reply = Store("STOR " + RemoteFile);
-    }
-    if (kStepRefused.Contains(ReplyNumber)) {
-        if (OnUnSupportedFunction && kUnsupported.Contains(ReplyNumber))
-            OnUnSupportedFunction(ctUpload);
-        return !UploadFailureHandled(reply);
-    }
+    if (!OpenDataConnection(LocalFile, RemoteFile))
+        return false;
 
     std::string finalReply;
     try {
@@ -94,16 +64,7 @@ bool TFtpClient::Transfer(const std::string& LocalFile, const std::string& Remot
     return true;
 }
 
-std::string TFtpClient::Store(const std::string& CommandString) {
-    // A secured data connection is made ready (and accepted, in active mode) before the
-    // STOR reply is required.
-    return Secured() ? StoreSecured(CommandString) : Transaction(CommandString);
-}
-
 std::string TFtpClient::SendAndReadFinalReply(const std::string& LocalFile) {
-    if (!Passive && !FDataConnection->Secured())
-        FDataConnection->TakeAcceptedConnection(FDataConnection->Accept());
-
     if (OnTransactionStart)
         OnTransactionStart(this);
     // A cancel or time-out before the data went out means the file was not stored.

@@ -16,6 +16,9 @@ inline constexpr int kAuthTlsAccepted = 234; // AUTH TLS: secure the connection 
 
 // PBSZ and PROT are accepted only with a completion reply.
 inline constexpr Range kSecurityAccepted{200, 299};
+// ABOR's own replies: nothing was left to abort; the transfer was aborted.
+inline constexpr int kAbortedNothingLeft = 225;
+inline constexpr int kAbortedTransfer = 226;
 
 // The failure rule of a command: the server refused it.
 inline constexpr Range kFailure{400, 599};

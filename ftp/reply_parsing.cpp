@@ -102,6 +102,31 @@ std::int32_t PassivePort(const std::string& ReplyLine) {
                                      static_cast<std::uint32_t>(high) * 256u);
 }
 
+std::int32_t ExtendedPassivePort(const std::string& ReplyLine) {
+    std::string text;
+    const std::size_t open = ReplyLine.find('(');
+    // "(" d d d port d ")": the delimiter is any printable character but a digit.
+    if (open != std::string::npos && open + 5 < ReplyLine.size()) {
+        const char d = ReplyLine[open + 1];
+        const std::size_t end = ReplyLine.find(d, open + 4);
+        if (d > ' ' && d < '\x7f' && (d < '0' || d > '9') && ReplyLine[open + 2] == d &&
+            ReplyLine[open + 3] == d && end != std::string::npos && end + 1 < ReplyLine.size() &&
+            ReplyLine[end + 1] == ')')
+            text = ReplyLine.substr(open + 4, end - open - 4);
+    }
+    const bool digits = !text.empty() && text.size() <= 5 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    const std::int32_t port = digits ? StrToInt(text) : 0;
+    if (port < 1 || port > 65535)
+        throw platform::EConvertError(
+            platform::FormatMessage("'%s' is not a valid integer value", text));
+    return port;
+}
+
+std::string ExtendedPortArgument(bool ipv6, const std::string& address, std::uint16_t port) {
+    return std::string(ipv6 ? "|2|" : "|1|") + address + "|" + std::to_string(port) + "|";
+}
+
 std::string RemoteNameOf(const std::string& LocalFile) {
     const auto separator = LocalFile.find_last_of("\\:/");
     return separator == std::string::npos ? LocalFile : LocalFile.substr(separator + 1);

@@ -45,6 +45,16 @@ std::int32_t StrToInt(const std::string& Text);
 // not used. Raises platform::EConvertError.
 std::int32_t PassivePort(const std::string& ReplyLine);
 
+// The data port named by the first line of an EPSV reply, "229 ... (|||6446|)": the text
+// between the third and the fourth of four equal delimiters after "(", which must be a port
+// from 1 to 65535 in plain digits; the address fields are not used. Raises
+// platform::EConvertError "'%s' is not a valid integer value" with the text it found (empty
+// when the reply has no such form).
+std::int32_t ExtendedPassivePort(const std::string& ReplyLine);
+
+// The argument of EPRT for an address and port: "|1|a.b.c.d|port|" or "|2|v6-address|port|".
+std::string ExtendedPortArgument(bool ipv6, const std::string& address, std::uint16_t port);
+
 // The name STOR gives a local file when no remote name is set: everything after the last
 // "\", ":" or "/".
 std::string RemoteNameOf(const std::string& LocalFile);

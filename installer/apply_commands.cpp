@@ -2,6 +2,10 @@
 
 #include "installer/program_values.h"
 #include "platform/profile_file.h"
+#include "platform/socket_api.h"
+
+#include <algorithm>
+#include <optional>
 
 namespace installer {
 
@@ -77,24 +81,64 @@ std::string WrkObjLckLine(const LockEntry& entry) {
     return " \"WRKOBJLCK " + entry.value + " " + entry.type + "\"";
 }
 
-bool SplitHostAddress(const std::string& field, HostAddress& address) {
-    const std::size_t colon = field.rfind(':');
-    if (colon == std::string::npos) {
-        address = {field, kFtpPort};
-        return true;
-    }
-    std::string digits = field.substr(colon + 1);
-    const std::size_t first = digits.find_first_not_of(' ');
-    const std::size_t last = digits.find_last_not_of(' ');
-    digits = first == std::string::npos ? "" : digits.substr(first, last - first + 1);
+namespace {
+
+std::string Trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    const std::size_t last = text.find_last_not_of(' ');
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+// A port number from 1 to 65535, blanks around it allowed; 0 when the text is none.
+int PortNumber(const std::string& text) {
+    const std::string digits = Trimmed(text);
     // Five digits at most, so the value cannot overflow before it is range-checked.
     if (digits.empty() || digits.size() > 5 ||
         digits.find_first_not_of("0123456789") != std::string::npos)
-        return false;
+        return 0;
     const int port = std::stoi(digits);
-    if (port < 1 || port > 65535)
+    return port <= 65535 ? port : 0;
+}
+
+bool IsIPv6Literal(const std::string& text) {
+    const std::optional<platform::SocketAddress> address = platform::NumericAddress(text);
+    return address && address->family == platform::AddressFamily::IPv6;
+}
+
+} // namespace
+
+bool SplitHostAddress(const std::string& field, HostAddress& address) {
+    const std::string trimmed = Trimmed(field);
+    if (!trimmed.empty() && trimmed.front() == '[') {
+        const std::size_t close = trimmed.find(']');
+        if (close == std::string::npos || close == 1)
+            return false;
+        const std::string host = trimmed.substr(1, close - 1);
+        const std::string rest = trimmed.substr(close + 1);
+        if (rest.empty()) {
+            address = {host, kFtpPort, false};
+            return true;
+        }
+        const int port = rest.front() == ':' ? PortNumber(rest.substr(1)) : 0;
+        if (port == 0)
+            return false;
+        address = {host, port, true};
+        return true;
+    }
+    // A bare IPv6 address has colons of its own and no port.
+    if (std::count(trimmed.begin(), trimmed.end(), ':') > 1 && IsIPv6Literal(trimmed)) {
+        address = {trimmed, kFtpPort, false};
+        return true;
+    }
+    const std::size_t colon = field.rfind(':');
+    if (colon == std::string::npos) {
+        address = {field, kFtpPort, false};
+        return true;
+    }
+    const int port = PortNumber(field.substr(colon + 1));
+    if (port == 0)
         return false;
-    address = {field.substr(0, colon), port};
+    address = {field.substr(0, colon), port, true};
     return true;
 }
 

@@ -48,15 +48,19 @@ std::string InstallCommand(const std::string& updateId, const std::string& libra
 // The log line that tells the operator how to find who holds the lock.
 std::string WrkObjLckLine(const LockEntry& entry);
 
-// Where the AS/400 is: the IP address field, optionally followed by ":port".
+// Where the AS/400 is: the IP address field, optionally followed by ":port". An IPv6 address
+// stands in brackets ("[2001:db8::5]", "[2001:db8::5]:2121"), or bare when no port follows.
 struct HostAddress {
     std::string host;
     int port = 21;
+    bool portGiven = false; // the field named the port; otherwise the protocol's own applies
 };
 inline constexpr int kFtpPort = 21;
 
-// Splits the field at its last ":" when it has one. False when the text after the ":" is
-// not a port number from 1 to 65535 (blanks around it are allowed).
+// Splits the field into host and port: a bracketed host and what follows its "]", a bare
+// IPv6 address whole, anything else at its last ":" when it has one. False when what should
+// be a port is not a number from 1 to 65535 (blanks around it are allowed), or when
+// something other than ":port" follows the "]".
 bool SplitHostAddress(const std::string& field, HostAddress& address);
 
 } // namespace installer

@@ -45,6 +45,19 @@ private:
     ApplyWatchdog& watchdog_;
 };
 
+// The FTP client's mode for the run's choice of data connection.
+TDataConnectionMode DataConnectionMode(DataConnectionChoice choice) {
+    switch (choice) {
+    case DataConnectionChoice::Active:
+        return TDataConnectionMode::Active;
+    case DataConnectionChoice::Passive:
+        return TDataConnectionMode::Passive;
+    case DataConnectionChoice::Auto:
+        break;
+    }
+    return TDataConnectionMode::Auto;
+}
+
 } // namespace
 
 EApplyStopped::EApplyStopped() : platform::Exception(kStopped) {}
@@ -74,6 +87,7 @@ ApplyProcedure::ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues
         if (ftp_.FDataConnection)
             progress_.DataSent(ftp_.FDataConnection->BytesSent);
     };
+    ftp_.OnPassiveFallback = [this](TObject*) { Log(kPassiveFallback, 0); };
 }
 
 ApplyProcedure::~ApplyProcedure() {
@@ -81,6 +95,7 @@ ApplyProcedure::~ApplyProcedure() {
     ftp_.OnTransactionStart = nullptr;
     ftp_.OnPacketSent = nullptr;
     ftp_.OnTransactionStop = nullptr;
+    ftp_.OnPassiveFallback = nullptr;
 }
 
 void ApplyProcedure::FtpConnectionFailed() {
@@ -315,6 +330,7 @@ void ApplyProcedure::Script(const Inputs& inputs, const std::string& updateId) {
 void ApplyProcedure::Connect(const Inputs& inputs) {
     ftp_.Host = inputs.address.host;
     ftp_.Port = inputs.address.port;
+    ftp_.DataConnection = DataConnectionMode(connection_.dataConnection);
     ftp_.UserID = inputs.userId;
     ftp_.Password = inputs.password;
     ui_.ClearLog();

@@ -68,6 +68,11 @@ inline constexpr char kConnectionFailed[] =
 // The control connection ended under a run, after the log-on.
 inline constexpr char kConnectionLost[] = "The connection to the AS/400 was lost.";
 
+// The host could not open an upload's data connection to this machine; that upload and
+// every later one go the other way.
+inline constexpr char kPassiveFallback[] =
+    "The AS/400 could not connect back; using passive data connections.";
+
 // The operator stopped the run.
 inline constexpr char kStopped[] = "The Apply Update process was stopped by the operator.";
 

@@ -12,14 +12,17 @@
 #include <QEvent>
 #include <QObject>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <thread>
 
@@ -51,12 +54,24 @@ QEvent::Type CompletionType() {
 
 struct Outcome {
     int error = 0;
-    std::uint32_t address = 0; // network order
+    std::vector<SocketAddress> addresses;
 };
+
+// The names that tests answer themselves.
+struct TestNames {
+    std::mutex mutex;
+    std::map<std::string, std::vector<SocketAddress>> names;
+};
+
+TestNames& TestAnswers() {
+    static TestNames* names = new TestNames; // workers may still read it at exit
+    return *names;
+}
 
 class CompletionEvent : public QEvent {
 public:
-    explicit CompletionEvent(Outcome outcome) : QEvent(CompletionType()), outcome_(outcome) {}
+    explicit CompletionEvent(Outcome outcome)
+        : QEvent(CompletionType()), outcome_(std::move(outcome)) {}
     const Outcome& Result() const { return outcome_; }
 
 private:
@@ -110,23 +125,51 @@ Workers& LiveWorkers() {
     return *workers;
 }
 
+std::optional<SocketAddress> FromEntry(const addrinfo& entry) {
+    if (entry.ai_addr == nullptr)
+        return std::nullopt;
+    SocketAddress address;
+    if (entry.ai_family == AF_INET && entry.ai_addrlen >= sizeof(sockaddr_in)) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(entry.ai_addr);
+        std::memcpy(address.bytes.data(), &v4->sin_addr, 4);
+        return address;
+    }
+    if (entry.ai_family == AF_INET6 && entry.ai_addrlen >= sizeof(sockaddr_in6)) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(entry.ai_addr);
+        address.family = AddressFamily::IPv6;
+        std::memcpy(address.bytes.data(), &v6->sin6_addr, 16);
+        address.scopeId = v6->sin6_scope_id;
+        return address;
+    }
+    return std::nullopt;
+}
+
 Outcome Resolve(const std::string& name) {
+    Outcome outcome;
+    {
+        TestNames& test = TestAnswers();
+        const std::lock_guard<std::mutex> lock(test.mutex);
+        const auto answer = test.names.find(name);
+        if (answer != test.names.end()) {
+            outcome.addresses = answer->second;
+            return outcome;
+        }
+    }
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    Outcome outcome;
     outcome.error = LookupError(::getaddrinfo(name.c_str(), nullptr, &hints, &found));
     if (outcome.error == 0) {
-        outcome.error = kWsaNoData;
         for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-            if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
-                outcome.address =
-                    reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-                outcome.error = 0;
-                break;
-            }
+            const std::optional<SocketAddress> address = FromEntry(*entry);
+            // The resolver's order is kept; an address it gives twice is tried once.
+            if (address && std::find(outcome.addresses.begin(), outcome.addresses.end(),
+                                     *address) == outcome.addresses.end())
+                outcome.addresses.push_back(*address);
         }
+        if (outcome.addresses.empty())
+            outcome.error = kWsaNoData;
     }
     if (found != nullptr)
         ::freeaddrinfo(found);
@@ -147,19 +190,20 @@ HostLookup::~HostLookup() {
 }
 
 void HostLookup::Start(const std::string& name, MessageWindow* window, unsigned message,
-                       char* result, std::size_t size) {
+                       std::vector<SocketAddress>* result) {
     Cancel();
-    impl_->receiver = std::make_unique<CompletionReceiver>(
-        [this, window, message, result, size](const Outcome& outcome) {
-            int length = 0;
-            if (outcome.error == 0 && size >= 4) {
-                std::memcpy(result, &outcome.address, 4);
-                length = 4;
-            }
-            impl_->shared.reset();
-            if (MessageWindow::Alive(window))
-                window->Send(message, 0, MakeSelectLParam(length, outcome.error));
-        });
+    impl_->receiver = std::make_unique<CompletionReceiver>([this, window, message,
+                                                            result](const Outcome& outcome) {
+        // The count must fit the message's 16 bits; no name has that many addresses.
+        constexpr std::size_t kMostAddresses = 64;
+        result->assign(outcome.addresses.begin(),
+                       outcome.addresses.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                       outcome.addresses.size(), kMostAddresses)));
+        const int length = static_cast<int>(result->size());
+        impl_->shared.reset();
+        if (MessageWindow::Alive(window))
+            window->Send(message, 0, MakeSelectLParam(length, outcome.error));
+    });
     auto shared = std::make_shared<Shared>();
     shared->receiver = impl_->receiver.get();
     impl_->shared = shared;
@@ -178,9 +222,11 @@ void HostLookup::Start(const std::string& name, MessageWindow* window, unsigned 
         {
             const std::lock_guard<std::mutex> lock(shared->mutex);
             if (shared->receiver != nullptr)
-                QCoreApplication::postEvent(shared->receiver, new CompletionEvent(outcome));
+                QCoreApplication::postEvent(shared->receiver,
+                                            new CompletionEvent(std::move(outcome)));
         }
         // Nothing of this worker may be left to free once it counts as finished.
+        std::vector<SocketAddress>().swap(outcome.addresses);
         shared.reset();
         std::string().swap(lookupName);
         const std::lock_guard<std::mutex> lock(workers.mutex);
@@ -197,6 +243,15 @@ void HostLookup::Cancel() {
     impl_->shared.reset();
     // Destroying the receiver also drops a completion that was posted but not handled.
     impl_->receiver.reset();
+}
+
+void SetHostAddressesForTesting(const std::string& name, std::vector<SocketAddress> addresses) {
+    TestNames& test = TestAnswers();
+    const std::lock_guard<std::mutex> lock(test.mutex);
+    if (addresses.empty())
+        test.names.erase(name);
+    else
+        test.names[name] = std::move(addresses);
 }
 
 int LiveLookupWorkers(int waitMilliseconds) {

@@ -1,12 +1,15 @@
-// Asynchronous IPv4 host-name lookup. The completion arrives as a message at a notification
-// window on the main thread: low 16 bits of the long parameter the length of the result
-// written to the caller's buffer (4: one IPv4 address in network order), high 16 bits a
-// Windows Sockets error number (0 on success).
+// Asynchronous host-name lookup, both address families. The completion arrives as a message
+// at a notification window on the main thread: low 16 bits of the long parameter the number
+// of addresses written to the caller's list (every address of the name, IPv6 and IPv4, in
+// the resolver's order of preference), high 16 bits a Windows Sockets error number (0 on
+// success).
 #pragma once
 
-#include <cstddef>
+#include "platform/socket_api.h"
+
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -20,10 +23,10 @@ public:
     HostLookup& operator=(const HostLookup&) = delete;
 
     // Starts looking up `name`; a lookup still running is cancelled first. On completion the
-    // first IPv4 address is written to `result` (at most `size` bytes) and `message` is
-    // sent to `window`. Both must outlive the lookup or this object.
-    void Start(const std::string& name, MessageWindow* window, unsigned message, char* result,
-               std::size_t size);
+    // addresses replace the contents of `result` (their ports 0) and `message` is sent to
+    // `window`. Both must outlive the lookup or this object.
+    void Start(const std::string& name, MessageWindow* window, unsigned message,
+               std::vector<SocketAddress>* result);
     void Cancel();
 
 private:
@@ -34,5 +37,11 @@ private:
 // How many lookup workers are still running, after waiting up to `waitMilliseconds` for
 // them to finish. A cancelled lookup's worker ends on its own once the resolver returns.
 int LiveLookupWorkers(int waitMilliseconds = 0);
+
+// For tests only: lookups of `name` give exactly these addresses, in this order, as if the
+// resolver had answered so (still on a worker, still asynchronous). An empty list removes
+// the name again. This machine's resolver is no help for a name with several addresses of
+// which one cannot be reached.
+void SetHostAddressesForTesting(const std::string& name, std::vector<SocketAddress> addresses);
 
 } // namespace platform

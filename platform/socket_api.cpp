@@ -2,9 +2,12 @@
 
 #include "platform/socket_notifier_hooks.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
@@ -35,6 +38,40 @@ sockaddr_in ToSockaddr(const SocketAddressV4& address) {
 
 SocketAddressV4 FromSockaddr(const sockaddr_in& address) {
     return SocketAddressV4{address.sin_addr.s_addr, ntohs(address.sin_port)};
+}
+
+// Either family as the system's address structure; the length is what the calls take.
+socklen_t ToSockaddr(const SocketAddress& address, sockaddr_storage& storage) {
+    storage = {};
+    if (address.family == AddressFamily::IPv4) {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(storage);
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(address.port);
+        std::memcpy(&v4.sin_addr, address.bytes.data(), 4);
+        return sizeof(sockaddr_in);
+    }
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(storage);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(address.port);
+    std::memcpy(&v6.sin6_addr, address.bytes.data(), 16);
+    v6.sin6_scope_id = address.scopeId;
+    return sizeof(sockaddr_in6);
+}
+
+SocketAddress FromSockaddr(const sockaddr_storage& storage) {
+    SocketAddress result;
+    if (storage.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(storage);
+        result.family = AddressFamily::IPv6;
+        std::memcpy(result.bytes.data(), &v6.sin6_addr, 16);
+        result.scopeId = v6.sin6_scope_id;
+        result.port = ntohs(v6.sin6_port);
+    } else {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(storage);
+        std::memcpy(result.bytes.data(), &v4.sin_addr, 4);
+        result.port = ntohs(v4.sin_port);
+    }
+    return result;
 }
 
 // Failures that a non-blocking connect reports through its connect notification rather
@@ -167,10 +204,30 @@ void SocketCleanup() {
 }
 
 SocketHandle SocketCreate() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    return SocketCreate(AddressFamily::IPv4);
+}
+
+SocketHandle SocketCreate(AddressFamily family) {
+    const bool v6 = family == AddressFamily::IPv6;
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
         return FailFromErrno();
+    if (v6) {
+        // An IPv6 listener must not take IPv4 peers as mapped addresses: the address it
+        // announces is an IPv6 one, and only such peers are expected.
+        const int only = 1;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+    }
     return fd;
+}
+
+AddressFamily SocketFamily(SocketHandle socket) {
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&storage), &length) == 0 &&
+        storage.ss_family == AF_INET6)
+        return AddressFamily::IPv6;
+    return AddressFamily::IPv4;
 }
 
 int SocketSetLinger(SocketHandle socket, bool on, int seconds) {
@@ -186,8 +243,13 @@ bool SocketSetCork(SocketHandle socket, bool on) {
 }
 
 int SocketConnect(SocketHandle socket, const SocketAddressV4& remote) {
-    const sockaddr_in address = ToSockaddr(remote);
-    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    return SocketConnect(socket, SocketAddress::FromV4(remote));
+}
+
+int SocketConnect(SocketHandle socket, const SocketAddress& remote) {
+    sockaddr_storage address{};
+    const socklen_t length = ToSockaddr(remote, address);
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
         if (detail::NotifyConnectStarted(socket, 0))
             return Fail(kWsaEWouldBlock);
         return 0;
@@ -233,6 +295,14 @@ int SocketBind(SocketHandle socket, const SocketAddressV4& local) {
     return 0;
 }
 
+int SocketBind(SocketHandle socket, const SocketAddress& local) {
+    sockaddr_storage address{};
+    const socklen_t length = ToSockaddr(local, address);
+    if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), length) != 0)
+        return FailFromErrno();
+    return 0;
+}
+
 int SocketListen(SocketHandle socket, int backlog) {
     if (::listen(socket, backlog) != 0)
         return FailFromErrno();
@@ -252,6 +322,40 @@ SocketHandle SocketAccept(SocketHandle socket, SocketAddressV4* peer) {
     if (peer != nullptr)
         *peer = FromSockaddr(address);
     return fd;
+}
+
+SocketHandle SocketAccept(SocketHandle socket, SocketAddress* peer) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    const int fd = ::accept4(socket, reinterpret_cast<sockaddr*>(&address), &length,
+                             SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int error = errno;
+    detail::NotifyAcceptCalled(socket);
+    if (fd < 0)
+        return Fail(WsaErrorFromErrno(error));
+    if (peer != nullptr)
+        *peer = FromSockaddr(address);
+    return fd;
+}
+
+int SocketLocalName(SocketHandle socket, SocketAddress* local) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return FailFromErrno();
+    if (local != nullptr)
+        *local = FromSockaddr(address);
+    return 0;
+}
+
+int SocketPeerName(SocketHandle socket, SocketAddress* peer) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return FailFromErrno();
+    if (peer != nullptr)
+        *peer = FromSockaddr(address);
+    return 0;
 }
 
 int SocketLocalName(SocketHandle socket, SocketAddressV4* local) {
@@ -295,6 +399,62 @@ std::string InetNtoa(std::uint32_t address) {
     value.s_addr = address;
     ::inet_ntop(AF_INET, &value, text, sizeof text);
     return text;
+}
+
+SocketAddress SocketAddress::FromV4(const SocketAddressV4& address) {
+    SocketAddress result;
+    std::memcpy(result.bytes.data(), &address.address, 4);
+    result.port = address.port;
+    return result;
+}
+
+std::uint32_t SocketAddress::V4() const {
+    std::uint32_t value = 0;
+    if (family == AddressFamily::IPv4)
+        std::memcpy(&value, bytes.data(), 4);
+    return value;
+}
+
+bool SocketAddress::IsUnspecified() const {
+    const std::size_t size = family == AddressFamily::IPv4 ? 4 : 16;
+    for (std::size_t i = 0; i < size; ++i)
+        if (bytes[i] != 0)
+            return false;
+    return true;
+}
+
+std::optional<SocketAddress> NumericAddress(const std::string& text) {
+    if (text.find('\0') != std::string::npos)
+        return std::nullopt;
+    const std::uint32_t v4 = InetAddr(text);
+    if (v4 != kInaddrNone)
+        return SocketAddress::FromV4({v4, 0});
+    if (text.find(':') == std::string::npos)
+        return std::nullopt;
+    // Numeric only: the resolver turns the literal (and its scope) into an address without
+    // asking any name service.
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return std::nullopt;
+    sockaddr_storage storage{};
+    std::memcpy(&storage, found->ai_addr, std::min<std::size_t>(found->ai_addrlen, sizeof storage));
+    ::freeaddrinfo(found);
+    return FromSockaddr(storage);
+}
+
+std::string AddressText(const SocketAddress& address) {
+    if (address.family == AddressFamily::IPv4)
+        return InetNtoa(address.V4());
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, address.bytes.data(), text, sizeof text);
+    std::string result = text;
+    if (address.scopeId != 0)
+        result += "%" + std::to_string(address.scopeId);
+    return result;
 }
 
 } // namespace platform

@@ -3,7 +3,9 @@
 // socket layer's tolerated codes and its error texts are expressed in those numbers.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -36,6 +38,30 @@ struct SocketAddressV4 {
     std::uint16_t port = 0;
 };
 
+// Either family's endpoint. For IPv4 the first four bytes hold the address in network order;
+// an IPv6 address keeps its scope (the interface of a link-local address), 0 for none.
+enum class AddressFamily : std::uint8_t { IPv4, IPv6 };
+struct SocketAddress {
+    AddressFamily family = AddressFamily::IPv4;
+    std::array<std::uint8_t, 16> bytes{};
+    std::uint32_t scopeId = 0;
+    std::uint16_t port = 0;
+
+    static SocketAddress FromV4(const SocketAddressV4& address);
+    // The IPv4 address in network order (0 for an IPv6 one).
+    std::uint32_t V4() const;
+    // No address: IPv4 0.0.0.0 (what an unresolved host leaves) or IPv6 ::.
+    bool IsUnspecified() const;
+    bool operator==(const SocketAddress& other) const = default;
+};
+
+// An address written as numbers: the dotted IPv4 forms that InetAddr takes (except the
+// all-ones one), or an IPv6 literal, optionally with "%scope". Nothing for a name; no
+// lookup is ever made.
+std::optional<SocketAddress> NumericAddress(const std::string& text);
+// The address without its port: "10.0.0.5", "2001:db8::5", "fe80::1%2".
+std::string AddressText(const SocketAddress& address);
+
 // What the socket library start-up reports about the socket layer underneath.
 struct SocketLibraryInfo {
     std::uint16_t version = 0;     // low byte major, high byte minor
@@ -50,6 +76,10 @@ void SocketCleanup();
 
 // A new IPv4 stream socket (TCP). Blocking until registered with AsyncSelect.
 SocketHandle SocketCreate();
+// The same in the given family; an IPv6 one takes IPv6 only (no mapped IPv4 peers).
+SocketHandle SocketCreate(AddressFamily family);
+// The family the socket was made in; IPv4 when that cannot be told.
+AddressFamily SocketFamily(SocketHandle socket);
 // SO_LINGER with the given switch and time in seconds.
 int SocketSetLinger(SocketHandle socket, bool on, int seconds);
 // Holds back (on) a stream's segments that are not yet full, so that a stream written in
@@ -59,13 +89,19 @@ bool SocketSetCork(SocketHandle socket, bool on);
 // Starts a connection. A socket registered with AsyncSelect never blocks: the call then
 // fails with kWsaEWouldBlock and the outcome arrives as the connect notification.
 int SocketConnect(SocketHandle socket, const SocketAddressV4& remote);
+int SocketConnect(SocketHandle socket, const SocketAddress& remote);
 int SocketSend(SocketHandle socket, const void* data, int length);
 // Receives (or, with peek, copies without removing) up to length bytes.
 int SocketRecv(SocketHandle socket, void* buffer, int length, bool peek);
 int SocketBind(SocketHandle socket, const SocketAddressV4& local);
+int SocketBind(SocketHandle socket, const SocketAddress& local);
 int SocketListen(SocketHandle socket, int backlog);
 SocketHandle SocketAccept(SocketHandle socket, SocketAddressV4* peer);
+SocketHandle SocketAccept(SocketHandle socket, SocketAddress* peer);
 int SocketLocalName(SocketHandle socket, SocketAddressV4* local);
+int SocketLocalName(SocketHandle socket, SocketAddress* local);
+// The address of the connected peer.
+int SocketPeerName(SocketHandle socket, SocketAddress* peer);
 // Closes the handle and ends its notifications.
 int SocketClose(SocketHandle socket);
 // The Windows Sockets number of the last failure of a call above on this thread.

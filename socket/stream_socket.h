@@ -99,6 +99,12 @@ public:
     // --- the virtual operations, in this order ---
     virtual TSocket Accept();
     virtual void Connect();
+    // Connect in two halves, for a caller that has something to do while the handshake
+    // runs: BeginConnect starts the connection to a Host written as numbers (false, and
+    // nothing done, for a name or with a Proxy: use Connect), FinishConnect waits for it and
+    // fails as Connect does.
+    bool BeginConnect();
+    void FinishConnect();
     virtual void Disconnect();
     virtual std::string Transaction(const std::string& CommandString);
     virtual void Abort();
@@ -129,7 +135,10 @@ public:
     void ClearInput();
 
     // --- data connection listener ---
+    // Listens on a port the system chooses, on any local address of the family (IPv4
+    // unless told otherwise: the family of the connection the peer is reached over).
     void Listen(bool SyncAccept);
+    void Listen(bool SyncAccept, platform::AddressFamily Family);
     // Makes the connection that Accept returned this object's socket and closes the
     // listening one.
     void TakeAcceptedConnection(TSocket Accepted);
@@ -138,6 +147,16 @@ public:
     void CloseGracefully();
     std::string GetLocalAddress();
     std::string GetPortString();
+    // This end's address and port as numbers ("192.168.0.10" or "2001:db8::10", without a
+    // scope), and the family of the socket.
+    std::string LocalAddressText();
+    std::uint16_t LocalPort();
+    platform::AddressFamily Family();
+
+    // The address (with its port) that the last Connect reached: one of the host's
+    // addresses, numbers only. A second connection to the same host goes there, never to
+    // a name looked up again.
+    const platform::SocketAddress& PeerAddress() const { return FSockAddr; }
 
     // --- TLS (stream_socket_tls.cpp) ---
     // Once a connection is secured, every operation of the stream I/O goes through TLS;
@@ -180,7 +199,11 @@ public:
     // --- published properties ---
     std::string Host;
     std::int32_t Port = 0;
-    std::int32_t TimeOut = 0;     // milliseconds; 0 means no time-out; must not be negative
+    std::int32_t TimeOut = 0; // milliseconds; 0 means no time-out; must not be negative
+    // Where the host has several addresses, the longest that one of them may take to answer
+    // before the next is tried (milliseconds, 0: no bound of its own). The last address has
+    // only TimeOut.
+    std::int32_t AttemptTimeOut = 10000;
     std::int32_t ReportLevel = 0; // highest status level reported through OnStatus
     std::string Proxy;
     std::int32_t ProxyPort = 0;
@@ -229,7 +252,17 @@ protected:
         return FSocket == kInvalidSocket ? platform::kNoSocket : FSocket;
     }
     // Opens a fresh socket registered for notifications; the handle or kInvalidSocket.
-    TSocket OpenRegisteredSocket(bool withLinger);
+    TSocket OpenRegisteredSocket(bool withLinger,
+                                 platform::AddressFamily family = platform::AddressFamily::IPv4);
+    // Replaces the socket by a fresh one of the family (the old one is closed without a
+    // notification to anyone); raises ESockError when none can be had.
+    void ReplaceSocket(platform::AddressFamily family);
+    // One connection attempt to FSockAddr, bounded by `boundMs` (0: only by TimeOut); true
+    // when connected. A failed attempt leaves the failure in FLastEventOk and the flags. The
+    // first attempt starts the time-out.
+    bool ConnectAttempt(int boundMs, bool& attemptExpired, bool first);
+    // Fires OnConnectionFailed and raises the error that says why no connection was made.
+    [[noreturn]] void ConnectionNotMade(bool attemptExpired);
 
     // The byte transfers of the stream I/O, through TLS once the connection is secured:
     // the count, 0 when the peer has closed, or -1 with the number for
@@ -252,16 +285,18 @@ protected:
     int FLastEventError = 0; // the error code of the last notification (0: none)
     bool FAsyncDone = false;
     std::array<char, kBufferSize + 1> FBuffer{};
-    platform::SocketAddressV4 FSockAddr;
-    std::unique_ptr<std::array<char, 1024>> FHostEntBuf;
+    platform::SocketAddress FSockAddr;
+    // Every address of the host, in the order they are tried.
+    std::vector<platform::SocketAddress> FAddresses;
     std::unique_ptr<platform::MessageWindow> FSockWindow;
     std::unique_ptr<platform::HostLookup> FLookup;
     std::unique_ptr<TThreadTimer> FTimer;
 
 private:
-    bool FCountedUser = false; // this instance is counted in WinsockUsers
-    bool FConnectDone = false; // the connect notification of the current attempt came
-    bool FPeerClosed = false;  // the close notification closed the connection
+    bool FCountedUser = false;  // this instance is counted in WinsockUsers
+    bool FConnectDone = false;  // the connect notification of the current attempt came
+    bool FPeerClosed = false;   // the close notification closed the connection
+    bool FSocketLinger = false; // the socket closes with a reset (linger on, time 0)
     std::unique_ptr<platform::TlsConnection> FTls;
     bool FTlsHandshaking = false; // from StartTls until the handshake is done
     // The TLS layer itself is reading or writing in a wait of its own (handshake, close,

@@ -6,6 +6,7 @@
 #include "platform/host_lookup.h"
 
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -30,7 +31,6 @@ TStreamSocket::TStreamSocket(TComponent* AOwner) : TComponent(AOwner) {
     FSockWindow = std::make_unique<platform::MessageWindow>(
         [this](TMessage& Msg) { HandleSocketMessage(Msg); });
     Proxy.clear();
-    FHostEntBuf = std::make_unique<std::array<char, 1024>>();
     FLookup = std::make_unique<platform::HostLookup>();
     FTimer = std::make_unique<TThreadTimer>(this);
     FTimer->SetEnabled(false);
@@ -56,7 +56,6 @@ TStreamSocket::~TStreamSocket() {
     FLookup.reset();
     WinsockInfo.clear();
     FTimer.reset();
-    FHostEntBuf.reset();
     FSockWindow.reset();
     FShuttingDown = true;
     try {
@@ -68,8 +67,8 @@ TStreamSocket::~TStreamSocket() {
         platform::SocketCleanup();
 }
 
-TSocket TStreamSocket::OpenRegisteredSocket(bool withLinger) {
-    platform::SocketHandle handle = platform::SocketCreate();
+TSocket TStreamSocket::OpenRegisteredSocket(bool withLinger, platform::AddressFamily family) {
+    platform::SocketHandle handle = platform::SocketCreate(family);
     if (handle == platform::kNoSocket)
         return kInvalidSocket;
     if (handle >= kInvalidSocket) {
@@ -79,8 +78,22 @@ TSocket TStreamSocket::OpenRegisteredSocket(bool withLinger) {
     }
     if (withLinger)
         platform::SocketSetLinger(handle, true, 0);
+    FSocketLinger = withLinger;
     platform::AsyncSelect(handle, FSockWindow.get(), kSocketMessage, kSocketEvents);
     return static_cast<TSocket>(handle);
+}
+
+void TStreamSocket::ReplaceSocket(platform::AddressFamily family) {
+    if (FSocket != kInvalidSocket) {
+        platform::SocketClose(Handle());
+        FSocket = kInvalidSocket;
+    }
+    FSocket = OpenRegisteredSocket(FSocketLinger, family);
+    if (FSocket == kInvalidSocket) {
+        std::string msg;
+        CheckSocketError(platform::kWsaEWouldBlock, msg);
+        throw ESockError("Connection Failed", SockErrorKind::ConnectFailed);
+    }
 }
 
 void TStreamSocket::InitWinsock() {
@@ -136,14 +149,18 @@ void TStreamSocket::ResolveRemoteHost() {
     FBuffer[length] = '\0';
     const std::string name(FBuffer.data(), length);
 
-    FSockAddr.address = platform::InetAddr(name);
-    if (FSockAddr.address != platform::kInaddrNone)
+    FAddresses.clear();
+    FSockAddr = {};
+    // An address written as numbers needs no lookup; 0.0.0.0 (or ::) is no address at all.
+    if (const std::optional<platform::SocketAddress> numeric = platform::NumericAddress(name)) {
+        FSockAddr = *numeric;
+        if (!numeric->IsUnspecified())
+            FAddresses.push_back(*numeric);
         return;
-    FSockAddr.address = 0;
+    }
     TimerOn();
     FAsyncDone = false;
-    FLookup->Start(name, FSockWindow.get(), kLookupMessage, FHostEntBuf->data(),
-                   FHostEntBuf->size());
+    FLookup->Start(name, FSockWindow.get(), kLookupMessage, &FAddresses);
     do {
         PumpAndWait();
     } while (!FAsyncDone && !FTimedOut && !FCanceled);
@@ -154,9 +171,11 @@ void TStreamSocket::ResolveRemoteHost() {
         throw ESockError("Host Lookup Timed Out", SockErrorKind::TimedOut);
     if (FCanceled)
         throw ESockError("Host Lookup Canceled", SockErrorKind::Canceled);
-    if (!FLastEventOk)
+    if (!FLastEventOk || FAddresses.empty()) {
+        FAddresses.clear();
         throw ESockError("Host Lookup Failed", SockErrorKind::LookupFailed);
-    std::memcpy(&FSockAddr.address, FHostEntBuf->data(), 4);
+    }
+    FSockAddr = FAddresses.front();
     if (OnHostResolved)
         OnHostResolved(this);
 }
@@ -176,7 +195,7 @@ void TStreamSocket::Connect() {
                 throw;
             // A failed lookup is handled below like any unresolved host.
         }
-        if (FSockAddr.address != 0)
+        if (!FAddresses.empty())
             break;
         if (retries > 0 || !OnInvalidHost)
             throw ESockError("Null Remote Address", SockErrorKind::NullAddress);
@@ -186,32 +205,119 @@ void TStreamSocket::Connect() {
             throw ESockError("Null Remote Address", SockErrorKind::NullAddress);
     }
 
-    FSockAddr.port = static_cast<std::uint16_t>((Proxy.empty() ? Port : ProxyPort) & 0xFFFF);
-    FAsyncDone = false;
-    FLastEventOk = true;
-    FConnectDone = false;
-    if (platform::SocketConnect(Handle(), FSockAddr) != 0) {
-        std::string msg;
-        CheckSocketError(platform::kWsaEWouldBlock, msg);
+    const auto port = static_cast<std::uint16_t>((Proxy.empty() ? Port : ProxyPort) & 0xFFFF);
+    // Each address in turn. One that does not answer may hold the others up only for
+    // AttemptTimeOut; the time-out (and a cancel) ends the whole connect.
+    bool connected = false;
+    bool attemptExpired = false;
+    for (std::size_t i = 0; i < FAddresses.size() && !connected; ++i) {
+        const bool last = i + 1 == FAddresses.size();
+        FSockAddr = FAddresses[i];
+        FSockAddr.port = port;
+        try {
+            if (i > 0 || FSocket == kInvalidSocket ||
+                platform::SocketFamily(Handle()) != FSockAddr.family)
+                ReplaceSocket(FSockAddr.family);
+            connected =
+                ConnectAttempt(last ? 0 : AttemptTimeOut, attemptExpired, !FTimer->Enabled());
+        } catch (const ESockError&) {
+            if (last) {
+                TimerOff();
+                throw;
+            }
+            FLastEventOk = false; // this address cannot be reached: on to the next
+        }
+        if (FTimedOut || FCanceled)
+            break;
+        if (!connected && !last)
+            StatusMessage(8, "Trying the next address");
     }
-    TimerOn();
-    // The connect notification itself ends the wait too: a peer that closes at once turns
-    // Connected back to False in the same pass, and the wait must not outlive that.
-    do {
-        PumpAndWait();
-    } while (!Connected && !FConnectDone && !FTimedOut && !FCanceled && FLastEventOk);
     TimerOff();
-    if (!FTimedOut && !FCanceled && FLastEventOk)
-        return;
+    if (!connected)
+        ConnectionNotMade(attemptExpired);
+}
+
+void TStreamSocket::ConnectionNotMade(bool attemptExpired) {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (FTimedOut)
         throw ESockError("Connection Timed out", SockErrorKind::TimedOut);
     if (FCanceled)
         throw ESockError("Connection Canceled", SockErrorKind::Canceled);
+    if (attemptExpired && FLastEventOk)
+        throw ESockError("Connection Timed out", SockErrorKind::TimedOut);
     throw ESockError("Connection Failed", FLastEventError == platform::kWsaEConnectionRefused
                                               ? SockErrorKind::Refused
                                               : SockErrorKind::ConnectFailed);
+}
+
+bool TStreamSocket::BeginConnect() {
+    const std::optional<platform::SocketAddress> numeric =
+        Proxy.empty() ? platform::NumericAddress(Host) : std::nullopt;
+    if (!numeric || numeric->IsUnspecified())
+        return false;
+    StatusMessage(8, "Connecting");
+    FCanceled = false;
+    if (Connected)
+        throw ESockError("Already connected", SockErrorKind::AlreadyConnected);
+    FPeerClosed = false;
+    FAddresses = {*numeric};
+    FSockAddr = *numeric;
+    FSockAddr.port = static_cast<std::uint16_t>(Port & 0xFFFF);
+    if (FSocket == kInvalidSocket || platform::SocketFamily(Handle()) != FSockAddr.family)
+        ReplaceSocket(FSockAddr.family);
+    FAsyncDone = false;
+    FLastEventOk = true;
+    FLastEventError = 0;
+    FConnectDone = false;
+    if (platform::SocketConnect(Handle(), FSockAddr) != 0) {
+        std::string msg;
+        CheckSocketError(platform::kWsaEWouldBlock, msg);
+    }
+    TimerOn();
+    return true;
+}
+
+void TStreamSocket::FinishConnect() {
+    // The outcome may have come already, while the caller was busy elsewhere.
+    while (!Connected && !FConnectDone && !FTimedOut && !FCanceled && FLastEventOk)
+        PumpAndWait();
+    TimerOff();
+    if (FTimedOut || FCanceled || !FLastEventOk)
+        ConnectionNotMade(false);
+}
+
+bool TStreamSocket::ConnectAttempt(int boundMs, bool& attemptExpired, bool first) {
+    FAsyncDone = false;
+    FLastEventOk = true;
+    FLastEventError = 0;
+    FConnectDone = false;
+    attemptExpired = false;
+    if (platform::SocketConnect(Handle(), FSockAddr) != 0) {
+        std::string msg;
+        CheckSocketError(platform::kWsaEWouldBlock, msg);
+    }
+    // The time-out runs from the first attempt and bounds them all.
+    if (first)
+        TimerOn();
+    std::unique_ptr<TThreadTimer> bound;
+    if (boundMs > 0) {
+        bound = std::make_unique<TThreadTimer>();
+        bound->SetEnabled(false);
+        bound->SetInterval(static_cast<std::uint32_t>(boundMs));
+        bound->SetOnTimer([&attemptExpired, &bound](TObject*) {
+            attemptExpired = true;
+            bound->SetEnabled(false);
+        });
+        bound->SetEnabled(true);
+    }
+    // The connect notification itself ends the wait too: a peer that closes at once turns
+    // Connected back to False in the same pass, and the wait must not outlive that.
+    do {
+        PumpAndWait();
+    } while (!Connected && !FConnectDone && !FTimedOut && !FCanceled && FLastEventOk &&
+             !attemptExpired);
+    return !FTimedOut && !FCanceled && FLastEventOk && !attemptExpired;
 }
 
 void TStreamSocket::Disconnect() {

@@ -28,9 +28,35 @@ std::string TStreamSocket::GetPortString() {
     return FormatPortString(local.port);
 }
 
+std::string TStreamSocket::LocalAddressText() {
+    platform::SocketAddress local;
+    platform::SocketLocalName(Handle(), &local);
+    // The scope names an interface of this machine; it means nothing to the peer.
+    local.scopeId = 0;
+    return platform::AddressText(local);
+}
+
+std::uint16_t TStreamSocket::LocalPort() {
+    platform::SocketAddress local;
+    platform::SocketLocalName(Handle(), &local);
+    return local.port;
+}
+
+platform::AddressFamily TStreamSocket::Family() {
+    return platform::SocketFamily(Handle());
+}
+
 void TStreamSocket::Listen(bool SyncAccept) {
+    Listen(SyncAccept, platform::AddressFamily::IPv4);
+}
+
+void TStreamSocket::Listen(bool SyncAccept, platform::AddressFamily Family) {
     StatusMessage(8, "Listening");
-    FSockAddr.address = platform::InetAddr("0.0.0.0");
+    if (FSocket == kInvalidSocket || platform::SocketFamily(Handle()) != Family)
+        ReplaceSocket(Family);
+    // Any local address of the family: the unspecified one.
+    FSockAddr = {};
+    FSockAddr.family = Family;
     FSockAddr.port = static_cast<std::uint16_t>(Port & 0xFFFF);
     FAsyncDone = false;
     // Failures of bind and listen show as an accept notification that never comes.
@@ -48,7 +74,7 @@ TSocket TStreamSocket::Accept() {
         throw ESockError("Accepting Canceled", SockErrorKind::Canceled);
     if (!FLastEventOk)
         throw ESockError("Error creating Data Connection", SockErrorKind::DataConnection);
-    platform::SocketAddressV4 peer;
+    platform::SocketAddress peer;
     const platform::SocketHandle accepted = platform::SocketAccept(Handle(), &peer);
     if (accepted == platform::kNoSocket || accepted >= kInvalidSocket) {
         // No usable connection after all (or a handle beyond 16 bits): a failed data

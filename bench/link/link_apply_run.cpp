@@ -1,7 +1,7 @@
 // One whole apply run (the installer's apply procedure, without its window) against the host
 // emulator, for the link benchmark (run inside the near namespace):
 //
-//   link_apply_run HOST PORT PASSWORD active|passive PACKAGE_DIRECTORY
+//   link_apply_run HOST PORT PASSWORD active|passive|auto PACKAGE_DIRECTORY
 //
 // The package directory holds update.Ini and the save files it names. Prints
 // "<seconds> <lines of the status log>" for a run that installed the update, from the press of
@@ -9,6 +9,7 @@
 #include "ftp/ftp_client.h"
 #include "installer/apply_procedure.h"
 #include "installer/apply_ui.h"
+#include "installer/connection_options.h"
 #include "installer/program_values.h"
 #include "platform/application_exception.h"
 #include "platform/event_pump.h"
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,7 @@ public:
     std::string fields[4];
     std::vector<std::string> log;
     std::vector<std::string> dialogs;
+    installer::ConnectionOptions connection;
 
     void ShowMessage(const std::string& text) override { dialogs.push_back(text); }
     void ErrorDialog(const std::string& text) override { dialogs.push_back(text); }
@@ -48,14 +51,19 @@ public:
     std::string FieldText(installer::ApplyField field) const override {
         return fields[static_cast<int>(field)];
     }
+    bool FieldSendable(installer::ApplyField) const override { return true; }
     bool ReplaceChecked() const override { return false; }
     int NameFormatIndex() const override { return installer::kNameFmtNoOverride; }
+    installer::ConnectionOptions ConnectionChoice() const override { return connection; }
+    bool ConfirmCertificate(const installer::CertificateQuestion&) override { return false; }
     void ClearLog() override { log.clear(); }
     void AddLine(const std::string& message, int blankLines) override {
         for (int i = 0; i < blankLines; ++i)
             log.push_back(" ");
         log.push_back(message);
     }
+    void ShowUploadProgress(int, const std::string&) override {}
+    void HideUploadProgress() override {}
     std::string ExecutablePath() const override { return directory + "apply-update"; }
     std::string ExecutableDirectory() const override { return directory; }
     bool FileExists(const std::string& path) const override { return platform::FileExists(path); }
@@ -65,8 +73,8 @@ public:
 
 int main(int argc, char** argv) {
     if (argc != 6) {
-        std::fprintf(stderr,
-                     "usage: link_apply_run HOST PORT PASSWORD active|passive PACKAGE_DIRECTORY\n");
+        std::fprintf(stderr, "usage: link_apply_run HOST PORT PASSWORD active|passive|auto "
+                             "PACKAGE_DIRECTORY\n");
         return 2;
     }
     try {
@@ -77,16 +85,23 @@ int main(int argc, char** argv) {
         std::vector<std::string> reports;
         platform::SetExceptionHandler(
             [&](const std::string& message) { reports.push_back(message); });
+        // An IPv6 address stands in brackets before its port, as an operator types it.
+        const std::string host = argv[1];
         ui.fields[static_cast<int>(installer::ApplyField::SystemEdt)] =
-            std::string(argv[1]) + ":" + argv[2];
+            (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + argv[2];
+        const std::optional<installer::DataConnectionChoice> mode =
+            installer::ParseDataConnection(argv[4]);
+        if (!mode || std::strlen(argv[4]) == 0) {
+            std::fprintf(stderr, "link_apply_run: no data connection mode %s\n", argv[4]);
+            return 2;
+        }
+        ui.connection.dataConnection = *mode;
         ui.fields[static_cast<int>(installer::ApplyField::UserIdEdt)] = "QSECOFR";
         ui.fields[static_cast<int>(installer::ApplyField::PassEdt)] = argv[3];
         ui.fields[static_cast<int>(installer::ApplyField::TargetLibEdt)] = "QGPL";
         const auto values = installer::LoadProgramValues(ui.ExecutablePath());
         TFtpClient ftp;
         installer::ApplyProcedure procedure(ui, ftp, values);
-        // The procedure sets active mode when it is made; a passive run asks afterwards.
-        ftp.Passive = std::strcmp(argv[4], "passive") == 0;
         const double start = Now();
         procedure.ApplyBtnClick();
         const double seconds = Now() - start;

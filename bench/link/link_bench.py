@@ -4,8 +4,8 @@
 For each link: the link is made (two namespaces, TUN devices, the forwarder); ping's round
 trip and a plain TCP copy show what it gives; the host emulator and vsftpd serve in the far
 namespace; then, round by round, TFtpClient and curl -T upload the same file to both
-servers in both modes, and the installer's apply procedure runs against the emulator in
-both modes. Figures are medians of the rounds. Run as root from a build made with
+servers in both modes, and the installer's apply procedure runs against the emulator with
+each data connection choice (active, passive, auto). Figures are medians of the rounds. Run as root from a build made with
 -DAPPLY_UPDATE_BENCH=ON:
 
     bench/link/link_bench.py --build build-bench [--size-mib 256]
@@ -183,13 +183,18 @@ def write_file(path, size):
         out.write(block[: size & ((1 << 20) - 1)])
 
 
-def round_trips(records, session):
+def round_trips(records, session, mode):
     """Round trips the script needs: the connection and greeting (2), one per command, and
-    per upload two more (the data connection's set-up, and the data's way to the host with
-    the final reply's way back)."""
+    per upload the data's way to the host with the final reply's way back (1) and, where it
+    does not share STOR's round trip, the data connection's set-up (1). Active (and auto
+    where the host connects back): the host connects as it answers STOR, and the client has
+    the connection once the host's last handshake packet arrives, a round trip later.
+    Passive: the client sends STOR while its connection's handshake runs, so the two share
+    one round trip."""
     commands = [r["command"] for r in records if r["session"] == session]
     uploads = sum(1 for c in commands if c.upper().startswith("STOR "))
-    return 2 + len(commands) + 2 * uploads, len(commands), uploads
+    per_upload = 1 if mode == "passive" else 2
+    return 2 + len(commands) + per_upload * uploads, len(commands), uploads
 
 
 def measure_link(bench, args, rtt, rate, loss, rounds, work):
@@ -246,7 +251,7 @@ def print_uploads(plans, results, bytes_, rounds):
 
 
 def apply_runs(bench, args, rtt, rate, rounds, work, emulator_port):
-    """Whole apply runs against the emulator, both modes, each update size."""
+    """Whole apply runs against the emulator, each data connection choice, each update size."""
     for update_mib in args.apply_update_mib:
         package = work / ("package%d" % update_mib)
         package.mkdir()
@@ -257,19 +262,19 @@ def apply_runs(bench, args, rtt, rate, rounds, work, emulator_port):
             b"Lock1=APPLIB/ORDERS\r\nType1=*FILE\r\n")
         sizes = (70000, update_mib << 20)
         total_bytes = sum(sizes)
-        runs = {"active": [], "passive": []}
+        runs = {"active": [], "passive": [], "auto": []}
         # What TCP itself needs to carry each file over a fresh connection of this link,
         # set-up and close included: a plain copy of the same bytes.
         copy_times = {size: [] for size in sizes}
         for round_number in range(rounds + 1):  # the first makes the save files
-            for mode in ("active", "passive"):
+            for mode in runs:
                 installed = bench.emulator_root / "QGPL" / "BENCHUPD.UPD"
                 if installed.exists():
                     installed.unlink()
                 out, _ = bench.run("near", [bench.build / "link_apply_run", FAR,
                                                      emulator_port, PASSWORD, mode, package])
                 records = [json.loads(line) for line in bench.record.read_text().splitlines()]
-                trips, commands, uploads = round_trips(records, records[-1]["session"])
+                trips, commands, uploads = round_trips(records, records[-1]["session"], mode)
                 if round_number > 0:
                     runs[mode].append((float(out.split()[0]), trips, commands, uploads))
             if round_number > 0:
@@ -286,11 +291,14 @@ def apply_runs(bench, args, rtt, rate, rounds, work, emulator_port):
             wall = median([r[0] for r in mode_runs])
             _, trips, commands, uploads = mode_runs[-1]
             floor = trips * rtt / 1000 + floor_transfer
-            carried = (trips - 2 * uploads) * rtt / 1000 + tcp_carry
+            # A plain copy's own handshake stands for the data connection's set-up, which in
+            # passive mode also carries STOR's round trip.
+            carry_trips = 2 + commands - (uploads if mode == "passive" else 0)
+            carried = carry_trips * rtt / 1000 + tcp_carry
             print("| %s | %.3f | %d | %d | %d | %d x %.3f + %.3f = %.3f | %.3f | "
                   "%d x %.3f + %.3f = %.3f | %.3f |" % (
                       mode, wall, commands, uploads, trips, trips, rtt / 1000, floor_transfer,
-                      floor, wall / floor, trips - 2 * uploads, rtt / 1000, tcp_carry, carried,
+                      floor, wall / floor, carry_trips, rtt / 1000, tcp_carry, carried,
                       wall / carried))
 
 

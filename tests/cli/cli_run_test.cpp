@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -158,6 +159,43 @@ TEST_P(CliExitTest, ExitStatusAndSummarySayHowTheRunEnded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryEnd, CliExitTest, ::testing::ValuesIn(kExitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct DataConnectionCase {
+    const char* name;
+    const char* choice;
+    long fallbackLines;
+    const char* firstOpening; // the first upload's opening command
+};
+
+class CliDataConnectionTest : public ::testing::TestWithParam<DataConnectionCase> {};
+
+TEST_P(CliDataConnectionTest, ChoiceReachesTheClientWhereTheHostCannotConnectBack) {
+    const DataConnectionCase& c = GetParam();
+    test_support::TemporaryDirectory dir;
+    WriteStandardPackage(dir / "pkg");
+    const auto host = StartHost({"--listen", "::1", "--connect-back", "refused"});
+    CliCall call = PackageCall(dir, "[::1]:" + std::to_string(host->Port()), host->Password());
+    call.arguments.insert(call.arguments.end(), {"--data-connection", c.choice});
+
+    const CliRun run = RunCli(call);
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    const auto lines = run.LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "The AS/400 could not connect back; using passive data connections."),
+              c.fallbackLines);
+    const auto commands = host->Commands();
+    const auto opening = std::find_if(commands.begin(), commands.end(), [](const std::string& s) {
+        return s.rfind("EPRT", 0) == 0 || s.rfind("EPSV", 0) == 0;
+    });
+    ASSERT_NE(opening, commands.end());
+    EXPECT_EQ(opening->substr(0, 4), c.firstOpening);
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, CliDataConnectionTest,
+                         ::testing::Values(DataConnectionCase{"Auto", "auto", 1, "EPRT"},
+                                           DataConnectionCase{"Passive", "passive", 0, "EPSV"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliStopTest, SigtermMidUploadStopsTheRunWithStatusFour) {

@@ -112,6 +112,31 @@ TEST(PassivePort, MissingParenthesisOrNumbersFailTheConversion) {
     EXPECT_THROW(PassivePort("227 Entering Passive Mode\r\n"), platform::EConvertError);
 }
 
+TEST(ExtendedPassivePort, OnlyAPortBetweenFourEqualDelimitersIsTaken) {
+    EXPECT_EQ(ExtendedPassivePort("229 Entering Extended Passive Mode (|||6446|)\r\n"), 6446);
+    EXPECT_EQ(ExtendedPassivePort("229 (!!!1!)\r\n"), 1);
+    EXPECT_EQ(ExtendedPassivePort("229 ok (|||65535|) more\r\n"), 65535);
+    struct Bad {
+        const char* reply;
+        const char* text; // what the error quotes
+    };
+    for (const Bad& bad :
+         {Bad{"229 Entering Extended Passive Mode\r\n", ""}, Bad{"229 (|||6446)\r\n", ""},
+          Bad{"229 (||6446|)\r\n", ""}, Bad{"229 (|1|2|6446|)\r\n", ""},
+          Bad{"229 (1116441)\r\n", ""}, Bad{"229 (|||0|)\r\n", "0"},
+          Bad{"229 (|||65536|)\r\n", "65536"}, Bad{"229 (|||+6446|)\r\n", "+6446"},
+          Bad{"229 (||| 80|)\r\n", " 80"}, Bad{"229 (||||)\r\n", ""}}) {
+        try {
+            ExtendedPassivePort(bad.reply);
+            ADD_FAILURE() << bad.reply;
+        } catch (const platform::EConvertError& error) {
+            EXPECT_EQ(error.Message(),
+                      std::string("'") + bad.text + "' is not a valid integer value")
+                << bad.reply;
+        }
+    }
+}
+
 TEST(RemoteName, NamePartAfterTheLastSeparator) {
     EXPECT_EQ(RemoteNameOf("C:\\Update\\W_CHKLCKSF.SVF"), "W_CHKLCKSF.SVF");
     EXPECT_EQ(RemoteNameOf("C:UPD.SVF"), "UPD.SVF");

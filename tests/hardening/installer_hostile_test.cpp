@@ -118,6 +118,9 @@ TEST_F(InstallerRun, Stor150Then425WithoutConnectingBackEndsAtTheTransferBound) 
     ui.fields[installer::ApplyField::SystemEdt] = "127.0.0.1:" + std::to_string(peer.Port());
     ui.fields[installer::ApplyField::UserIdEdt] = "QSECOFR";
     ui.fields[installer::ApplyField::PassEdt] = "pw";
+    // Always active: the 425 is no reason to go the other way, and only the bound ends the
+    // wait for the connection back.
+    ui.connection.dataConnection = installer::DataConnectionChoice::Active;
     procedure->WaitBoundMs = 500;
     Apply();
     ASSERT_EQ(reports.size(), 1u);

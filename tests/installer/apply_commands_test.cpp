@@ -77,6 +77,33 @@ TEST(ApplyCommandsTest, HostAddressTakesAnOptionalPort) {
     }
 }
 
+TEST(ApplyCommandsTest, HostAddressTakesIPv6InBracketsAndTellsWhetherAPortWasTyped) {
+    struct Case {
+        const char* field;
+        const char* host;
+        int port;
+        bool portGiven;
+    };
+    for (const Case& c :
+         {Case{"[2001:db8::5]", "2001:db8::5", 21, false},
+          Case{" [2001:db8::5]:2121 ", "2001:db8::5", 2121, true},
+          Case{"[::1]: 990", "::1", 990, true}, Case{"2001:db8::5", "2001:db8::5", 21, false},
+          Case{"fe80::1%1", "fe80::1%1", 21, false}, Case{"10.1.2.3", "10.1.2.3", 21, false},
+          Case{"10.1.2.3:21", "10.1.2.3", 21, true}}) {
+        HostAddress address;
+        ASSERT_TRUE(SplitHostAddress(c.field, address)) << c.field;
+        EXPECT_EQ(address.host, c.host) << c.field;
+        EXPECT_EQ(address.port, c.port) << c.field;
+        EXPECT_EQ(address.portGiven, c.portGiven) << c.field;
+    }
+    for (const char* bad : {"[2001:db8::5", "[]", "[]:21", "[::1]x", "[::1]:", "[::1]:0",
+                            "[::1]:65536", "[::1]2121", "2001:db8::5:x"}) {
+        HostAddress address{"unchanged", 7, false};
+        EXPECT_FALSE(SplitHostAddress(bad, address)) << bad;
+        EXPECT_EQ(address.host, "unchanged") << bad;
+    }
+}
+
 TEST(ApplyCommandsTest, DurationsReadAsOperatorsSayThem) {
     EXPECT_EQ(DurationText(30000), "30 seconds");
     EXPECT_EQ(DurationText(1000), "1 second");

@@ -119,6 +119,17 @@ class Network(unittest.TestCase):
         time.sleep(GIVE_UP_S * 2)
         self.assertEqual(ftp.sendcmd("NOOP"), "200 NOOP subcommand received.")
 
+    def test_abor_ends_a_store_waiting_for_its_connection_back_with_nothing_late(self):
+        self.start("--connect-back", "never", "--connect-back-give-up", str(GIVE_UP_S))
+        ftp = self.connect("::1")
+        ftp.makeport().close()
+        self.assertEqual(ftp.sendcmd("STOR KDXSUPPT/X")[:4], "150 ")
+        # The transfer's 426, then ABOR's own 226.
+        self.assertEqual(reply_error(ftp.sendcmd, "ABOR"), "426 Data transfer ended.")
+        self.assertEqual(ftp.voidresp(), "226 ABOR subcommand request successful.")
+        time.sleep(GIVE_UP_S * 2)
+        self.assertEqual(ftp.sendcmd("NOOP"), "200 NOOP subcommand received.")
+
     def test_listen_needs_addresses_and_reports_the_one_it_cannot_take(self):
         with self.assertRaises(RuntimeError) as raised:
             EmulatorProcess("--listen", "localhost").stop()

@@ -131,6 +131,21 @@ class DataConnections:
         self.port_address = None
         super().ftp_EPSV(line)
 
+    def ftp_ABOR(self, line):
+        """A STOR that is still waiting for its connection back ends as RFC 959 says: the
+        transfer's 426, then ABOR's own 226; it leaves no late 425 behind."""
+        waiting = (self._in_dtp_queue is not None and self.data_channel is None
+                   and self._dtp_acceptor is None)
+        if not waiting:
+            super().ftp_ABOR(line)
+            return
+        self.cancel_give_up()
+        self._shutdown_connecting_dtp()
+        self._in_dtp_queue[0].close()
+        self._in_dtp_queue = None
+        self.respond("426 Data transfer ended.")
+        self.respond("226 ABOR subcommand request successful.")
+
     def record_eprt(self, arg):
         """EPRT |1|a.b.c.d|port| or |2|v6-address|port|: recorded, as PORT is."""
         self.cancel_give_up()
