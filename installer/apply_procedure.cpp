@@ -3,6 +3,7 @@
 #include "ftp/ftp_client.h"
 #include "installer/apply_texts.h"
 #include "installer/apply_ui.h"
+#include "installer/certificate_trust.h"
 #include "installer/program_values.h"
 #include "installer/remembered_settings.h"
 #include "installer/text.h"
@@ -44,6 +45,19 @@ public:
 private:
     ApplyWatchdog& watchdog_;
 };
+
+// The FTP client's protection for the run's choice of connection security.
+TFtpSecurity SecurityMode(SecurityChoice choice) {
+    switch (choice) {
+    case SecurityChoice::Tls:
+        return TFtpSecurity::ExplicitTls;
+    case SecurityChoice::ImplicitTls:
+        return TFtpSecurity::ImplicitTls;
+    case SecurityChoice::None:
+        break;
+    }
+    return TFtpSecurity::None;
+}
 
 // The FTP client's mode for the run's choice of data connection.
 TDataConnectionMode DataConnectionMode(DataConnectionChoice choice) {
@@ -329,7 +343,16 @@ void ApplyProcedure::Script(const Inputs& inputs, const std::string& updateId) {
 
 void ApplyProcedure::Connect(const Inputs& inputs) {
     ftp_.Host = inputs.address.host;
-    ftp_.Port = inputs.address.port;
+    ftp_.Security = SecurityMode(connection_.security);
+    // Implicit TLS has a port of its own; a port typed with the address always wins.
+    ftp_.Port = inputs.address.portGiven                              ? inputs.address.port
+                : connection_.security == SecurityChoice::ImplicitTls ? kImplicitTlsPort
+                                                                      : kFtpPort;
+    ftp_.CAFile = connection_.caFile.empty() ? std::string() : PackageFile(connection_.caFile);
+    ftp_.OnCertificate = [this, &inputs](TComponent*, const platform::TlsVerification& verification,
+                                         bool& accept) {
+        DecideCertificate(inputs, verification, accept);
+    };
     ftp_.DataConnection = DataConnectionMode(connection_.dataConnection);
     ftp_.UserID = inputs.userId;
     ftp_.Password = inputs.password;
@@ -338,12 +361,31 @@ void ApplyProcedure::Connect(const Inputs& inputs) {
     {
         BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Connecting, inputs.ipAddress,
                              WaitBoundMs);
+        struct ForgetHandler {
+            TFtpClient& ftp;
+            ~ForgetHandler() { ftp.OnCertificate = nullptr; }
+        } forget{ftp_};
         ftp_.Connect();
     }
     CheckStop();
     if (watchdog_.Expired())
         throw EApplyTimedOut(watchdog_.ExpiryMessage());
     loggedOn_ = true;
+}
+
+void ApplyProcedure::DecideCertificate(const Inputs& inputs,
+                                       const platform::TlsVerification& verification,
+                                       bool& accept) {
+    if (!accept) {
+        // The operator's time to decide does not count against the log-on's bound; the
+        // rest of the log-on gets the whole bound again.
+        watchdog_.End();
+        accept = CertificateTrusted(ui_, verification, inputs.address.host, ftp_.Port,
+                                    RememberSettingsAtEnd);
+        watchdog_.Begin(ApplyWatchdog::Phase::Connecting, inputs.ipAddress, WaitBoundMs);
+    }
+    if (accept)
+        Log(kSecuredWith + ftp_.TlsVersion() + " (" + ftp_.TlsCipher() + ").", 0);
 }
 
 void ApplyProcedure::SetNameFormat() {

@@ -11,6 +11,7 @@
 #include "installer/apply_watchdog.h"
 #include "installer/upload_progress_reporter.h"
 #include "platform/exception.h"
+#include "platform/tls_verification.h"
 
 #include <exception>
 #include <functional>
@@ -84,6 +85,10 @@ private:
     void LeaveBusy();
     void Script(const Inputs& inputs, const std::string& updateId);
     void Connect(const Inputs& inputs);
+    // The FTP client's question after the TLS handshake: trusted by the check, by a
+    // fingerprint trusted before, or by the operator; the agreed protocol is logged.
+    void DecideCertificate(const Inputs& inputs, const platform::TlsVerification& verification,
+                           bool& accept);
     void SetNameFormat();
     void PrepareSaveFile(const std::string& file, const std::string& missingLine);
     void Upload(const std::string& localFile, const std::string& remoteFile);

@@ -65,6 +65,9 @@ inline constexpr char kErrorsOccurred[] =
 inline constexpr char kConnectionFailed[] =
     "Error connection attempt failed.  Check AS/400 IP address, and User ID / Password";
 
+// The control connection is secured: "Secured with TLS 1.3 (TLS_AES_256_GCM_SHA384)."
+inline constexpr char kSecuredWith[] = "Secured with ";
+
 // The control connection ended under a run, after the log-on.
 inline constexpr char kConnectionLost[] = "The connection to the AS/400 was lost.";
 

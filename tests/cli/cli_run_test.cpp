@@ -2,6 +2,7 @@
 // summary of every way a run can end, the command line it refuses, SIGTERM in the middle of
 // an upload, and the password kept out of every output and file.
 #include "tests/cli/cli_fixture.h"
+#include "tests/support/test_certificates.h"
 
 #include <gmock/gmock.h>
 
@@ -160,6 +161,30 @@ TEST_P(CliExitTest, ExitStatusAndSummarySayHowTheRunEnded) {
 
 INSTANTIATE_TEST_SUITE_P(EveryEnd, CliExitTest, ::testing::ValuesIn(kExitCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliTlsTest, CertificateThatNoAuthorityVouchesForIsTrustedOnlyByItsFingerprint) {
+    test_support::TemporaryDirectory dir;
+    const test_support::TestCertificates certificates;
+    WriteStandardPackage(dir / "pkg");
+    const auto host = StartHost({"--tls", "explicit", "--cert", certificates.Pem("self-signed"),
+                                 "--key", certificates.Key("self-signed")});
+    CliCall call = PackageCall(dir, HostField(host->Port()), host->Password());
+    call.arguments.insert(call.arguments.end(), {"--security", "tls"});
+
+    const CliRun refused = RunCli(call);
+    EXPECT_EQ(refused.exitStatus, 3);
+    EXPECT_THAT(refused.err,
+                HasSubstr("--trusted-fingerprint " + certificates.Fingerprint("self-signed")));
+    EXPECT_THAT(host->Commands(), ::testing::ElementsAre("AUTH TLS"));
+
+    call.arguments.insert(call.arguments.end(),
+                          {"--trusted-fingerprint", certificates.Fingerprint("self-signed")});
+    const CliRun trusted = RunCli(call);
+    EXPECT_EQ(trusted.exitStatus, 0) << trusted.err;
+    EXPECT_THAT(trusted.LogLines(), Contains(::testing::StartsWith("Secured with TLS 1.")));
+    EXPECT_EQ(host->StoredFile("KDXSUPPT", "MYUPD"), kUpdateBytes);
+    EXPECT_FALSE(std::filesystem::exists(dir / "config/KDXInst.Ini"));
+}
 
 struct DataConnectionCase {
     const char* name;
