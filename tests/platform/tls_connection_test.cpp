@@ -23,6 +23,10 @@ struct VersionCase {
     std::string reported; // what the peer reports
 };
 
+void PrintTo(const VersionCase& c, std::ostream* out) {
+    *out << c.version;
+}
+
 class TlsVersionTest : public TlsTest, public ::testing::WithParamInterface<VersionCase> {};
 
 TEST_P(TlsVersionTest, AgreesTheVersionAndSaysWhatWasAgreed) {
@@ -103,6 +107,10 @@ struct VerificationCase {
     std::vector<TlsTrustProblem> problems;
     std::string reason; // the start of the first reason
 };
+
+void PrintTo(const VerificationCase& c, std::ostream* out) {
+    *out << c.certificate << (c.trustTestCa ? " (test CA trusted)" : "") << " for " << c.host;
+}
 
 class TlsVerificationTest : public TlsTest,
                             public ::testing::WithParamInterface<VerificationCase> {};
@@ -226,6 +234,10 @@ struct FaultCase {
     std::string mode;
     std::string message;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* out) {
+    *out << c.mode;
+}
 
 class TlsFaultTest : public TlsTest, public ::testing::WithParamInterface<FaultCase> {};
 
