@@ -39,11 +39,12 @@ if [ -n "$5" ]; then export OPENSSL_CONF="$5"; fi
 exec /usr/sbin/vsftpd "$4"
 )";
 
-QStringList Arguments(const std::vector<std::string>& args) {
-    QStringList list;
-    for (auto arg = args.begin() + 1; arg != args.end(); ++arg)
-        list << QString::fromStdString(*arg);
-    return list;
+// Starts argv[0] with the arguments that follow it.
+void Start(QProcess& process, const std::vector<std::string>& argv) {
+    QStringList arguments;
+    for (auto arg = argv.begin() + 1; arg != argv.end(); ++arg)
+        arguments << QString::fromStdString(*arg);
+    process.start(QString::fromStdString(argv[0]), arguments);
 }
 
 // Ends the process: asked first, then forced.
@@ -62,7 +63,7 @@ std::string OutputOf(const std::vector<std::string>& args) {
     QProcess command;
     InheritOnlyStandardStreams(command);
     command.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    command.start(QString::fromStdString(args[0]), Arguments(args));
+    Start(command, args);
     command.closeWriteChannel();
     const bool finished = command.waitForFinished(kRunLimitMs);
     if (!finished)
@@ -166,11 +167,9 @@ VsftpdTlsServer::VsftpdTlsServer(const VsftpdTlsConfig& config) {
     server_ = std::make_unique<QProcess>();
     InheritOnlyStandardStreams(*server_);
     server_->setProcessChannelMode(QProcess::ForwardedChannels);
-    server_->start(
-        QString::fromLatin1(kUnshare),
-        Arguments({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", kStartScript,
-                   "sh", (folder / "passwd").string(), (folder / "shadow").string(),
-                   (folder / "pam").string(), conf.string(), opensslConfig}));
+    Start(*server_, {kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", kStartScript,
+                     "sh", (folder / "passwd").string(), (folder / "shadow").string(),
+                     (folder / "pam").string(), conf.string(), opensslConfig});
     if (!server_->waitForStarted(kStartLimitMs))
         throw std::runtime_error(std::string("cannot start ") + kUnshare);
     server_->closeWriteChannel();
