@@ -5,12 +5,15 @@
 // host was verified.
 #include "ftp/ftp_client.h"
 #include "tests/support/hang_guard.h"
+#include "tests/support/helper_process.h"
 #include "tests/support/host_emulator.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/sha256.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/tls_test_peer.h"
 #include "tests/support/vsftpd_tls_server.h"
+
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -247,7 +250,15 @@ TEST_P(FtpTlsVerificationTest, TheCertificateIsDecidedOnBeforeTheUserNameGoesOut
     test_support::TemporaryDirectory store;
     if (param.trust == Trust::SystemStore) {
         std::filesystem::copy_file(Certificates().Pem("ca"), store.Path() / "ca.pem");
-        ASSERT_EQ(std::system(("openssl rehash " + store.Path().string()).c_str()), 0);
+        QProcess rehash;
+        test_support::InheritOnlyStandardStreams(rehash);
+        rehash.setProcessChannelMode(QProcess::ForwardedChannels);
+        rehash.start(QStringLiteral("openssl"),
+                     {QStringLiteral("rehash"), QString::fromStdString(store.Path().string())});
+        rehash.closeWriteChannel();
+        ASSERT_TRUE(rehash.waitForFinished());
+        ASSERT_EQ(rehash.exitStatus(), QProcess::NormalExit);
+        ASSERT_EQ(rehash.exitCode(), 0);
         ::setenv("SSL_CERT_DIR", store.Path().c_str(), 1);
     }
     struct Unset {

@@ -1,31 +1,43 @@
 #include "tests/support/test_certificates.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
+#include "tests/support/helper_process.h"
+
+#include <QProcess>
 
 #include <fstream>
 #include <stdexcept>
-#include <vector>
-
-extern char** environ;
 
 namespace test_support {
+
+namespace {
+
+// Far beyond what making a handful of certificates takes; only a fault gets near it.
+constexpr int kMakeLimitMs = 120000;
+constexpr int kStopLimitMs = 5000;
+
+} // namespace
 
 std::filesystem::path MakeTestCertificatesScript() {
     return std::filesystem::path(__FILE__).parent_path() / "make_test_certificates.sh";
 }
 
 TestCertificates::TestCertificates() {
-    const std::string shell = "/bin/sh";
     const std::string script = MakeTestCertificatesScript().string();
-    const std::string folder = folder_.Path().string();
-    std::vector<char*> argv = {const_cast<char*>(shell.c_str()), const_cast<char*>(script.c_str()),
-                               const_cast<char*>(folder.c_str()), nullptr};
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, shell.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+    QProcess shell;
+    InheritOnlyStandardStreams(shell);
+    // openssl's messages go where the test's own do.
+    shell.setProcessChannelMode(QProcess::ForwardedChannels);
+    shell.start(QStringLiteral("/bin/sh"),
+                {QString::fromStdString(script), QString::fromStdString(folder_.Path().string())});
+    if (!shell.waitForStarted(kMakeLimitMs))
         throw std::runtime_error("cannot start " + script);
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    shell.closeWriteChannel();
+    const bool finished = shell.waitForFinished(kMakeLimitMs);
+    if (!finished) {
+        shell.kill();
+        shell.waitForFinished(kStopLimitMs);
+    }
+    if (!finished || shell.exitStatus() != QProcess::NormalExit || shell.exitCode() != 0)
         throw std::runtime_error("making the test certificates failed (openssl missing?)");
 }
 

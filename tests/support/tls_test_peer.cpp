@@ -1,23 +1,20 @@
 #include "tests/support/tls_test_peer.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tests/support/helper_process.h"
+
+#include <QProcess>
+#include <QStringList>
 
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace test_support {
 
 namespace {
 
 constexpr int kReportLimitMs = 20000;
+constexpr int kStopLimitMs = 5000;
 
 std::filesystem::path ScriptPath() {
     return std::filesystem::path(__FILE__).parent_path() / "tls_test_peer.py";
@@ -25,47 +22,27 @@ std::filesystem::path ScriptPath() {
 
 } // namespace
 
-TlsTestPeer::TlsTestPeer(const TlsPeerConfig& config) {
-    int out[2], in[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    if (::pipe2(in, O_CLOEXEC) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        throw std::runtime_error("pipe failed");
-    }
-    std::vector<std::string> args = {APPLY_UPDATE_PYTHON,
-                                     ScriptPath().string(),
-                                     "--mode",
-                                     config.mode,
-                                     "--cert",
-                                     config.cert,
-                                     "--key",
-                                     config.key};
+TlsTestPeer::TlsTestPeer(const TlsPeerConfig& config) : peer_(std::make_unique<QProcess>()) {
+    InheritOnlyStandardStreams(*peer_);
+    // The peer's own complaints go where the test's own output does.
+    peer_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList args = {QString::fromStdString(ScriptPath().string()),
+                        QStringLiteral("--mode"),
+                        QString::fromStdString(config.mode),
+                        QStringLiteral("--cert"),
+                        QString::fromStdString(config.cert),
+                        QStringLiteral("--key"),
+                        QString::fromStdString(config.key)};
     if (!config.maxVersion.empty())
-        args.insert(args.end(), {"--max-version", config.maxVersion});
+        args << QStringLiteral("--max-version") << QString::fromStdString(config.maxVersion);
     if (!config.greeting.empty())
-        args.insert(args.end(), {"--greeting", config.greeting});
+        args << QStringLiteral("--greeting") << QString::fromStdString(config.greeting);
     if (config.echo)
-        args.push_back("--echo");
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    const int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    stdinPipe_ = in[1];
-    stdoutPipe_ = out[0];
-    if (spawned != 0) {
-        pid_ = -1;
+        args << QStringLiteral("--echo");
+    peer_->start(QStringLiteral(APPLY_UPDATE_PYTHON), args);
+    if (!peer_->waitForStarted(kReportLimitMs)) {
         Stop();
-        throw std::runtime_error("cannot start " + args[0]);
+        throw std::runtime_error(std::string("cannot start ") + APPLY_UPDATE_PYTHON);
     }
     const std::string first = NextReport();
     if (first.rfind("PORT ", 0) == 0)
@@ -81,36 +58,23 @@ TlsTestPeer::~TlsTestPeer() {
 }
 
 std::string TlsTestPeer::NextReport() {
-    for (;;) {
-        const auto lf = pending_.find('\n');
-        if (lf != std::string::npos) {
-            std::string line = pending_.substr(0, lf);
-            pending_.erase(0, lf + 1);
-            return line;
-        }
-        pollfd in{stdoutPipe_, POLLIN, 0};
-        if (::poll(&in, 1, kReportLimitMs) <= 0)
+    while (!peer_->canReadLine())
+        if (!peer_->waitForReadyRead(kReportLimitMs))
             return {};
-        char block[512];
-        const auto n = ::read(stdoutPipe_, block, sizeof block);
-        if (n <= 0)
-            return {};
-        pending_.append(block, static_cast<std::size_t>(n));
-    }
+    QByteArray line = peer_->readLine();
+    line.chop(1); // the line end
+    return line.toStdString();
 }
 
 void TlsTestPeer::Stop() {
-    if (stdinPipe_ >= 0)
-        ::close(stdinPipe_);
-    stdinPipe_ = -1;
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+    if (peer_->state() == QProcess::NotRunning)
+        return;
+    peer_->closeWriteChannel(); // the peer ends when its input closes
+    peer_->terminate();
+    if (!peer_->waitForFinished(kStopLimitMs)) {
+        peer_->kill();
+        peer_->waitForFinished(kStopLimitMs);
     }
-    if (stdoutPipe_ >= 0)
-        ::close(stdoutPipe_);
-    stdoutPipe_ = -1;
 }
 
 } // namespace test_support

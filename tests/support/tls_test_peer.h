@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <sys/types.h>
-#include <vector>
+
+class QProcess;
 
 namespace test_support {
 
@@ -34,10 +35,7 @@ public:
 private:
     void Stop();
 
-    pid_t pid_ = -1;
-    int stdinPipe_ = -1;
-    int stdoutPipe_ = -1;
-    std::string pending_; // read from the peer, not yet returned
+    std::unique_ptr<QProcess> peer_;
     std::uint16_t port_ = 0;
 };
 

@@ -1,17 +1,17 @@
 #include "tests/support/vsftpd_tls_server.h"
 
 #include "bench/ftp/server_process.h"
+#include "tests/support/helper_process.h"
+#include "tests/support/loopback_socket.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <QProcess>
+#include <QStringList>
+
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace test_support {
 
@@ -22,6 +22,12 @@ constexpr const char* kUnshare = "/usr/bin/unshare";
 constexpr const char* kOpenssl = "/usr/bin/openssl";
 // The user's numbers exist only in the server's own account files.
 constexpr int kUserId = 60999;
+// vsftpd listens within moments; it is looked for every kStartPollMs.
+constexpr int kStartLimitMs = 2000;
+constexpr int kStartPollMs = 10;
+// Far beyond what a short command takes; only a fault gets near it.
+constexpr int kRunLimitMs = 60000;
+constexpr int kStopLimitMs = 5000;
 
 // Runs inside the server's private mount namespace: its account and log-on files stand in
 // for the machine's, then vsftpd takes over the process.
@@ -33,34 +39,49 @@ if [ -n "$5" ]; then export OPENSSL_CONF="$5"; fi
 exec /usr/sbin/vsftpd "$4"
 )";
 
+// Starts argv[0] with the arguments that follow it.
+void Start(QProcess& process, const std::vector<std::string>& argv) {
+    QStringList arguments;
+    for (auto arg = argv.begin() + 1; arg != argv.end(); ++arg)
+        arguments << QString::fromStdString(*arg);
+    process.start(QString::fromStdString(argv[0]), arguments);
+}
+
+// Ends the process: asked first, then forced.
+void Stop(QProcess& process) {
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(kStopLimitMs)) {
+        process.kill();
+        process.waitForFinished(kStopLimitMs);
+    }
+}
+
 // The standard output of a short command, without its line end.
-std::string OutputOf(std::vector<std::string> args) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    std::string text;
-    char block[256];
-    for (ssize_t n; spawned == 0 && (n = ::read(out[0], block, sizeof block)) > 0;)
-        text.append(block, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    if (spawned != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
+std::string OutputOf(const std::vector<std::string>& args) {
+    QProcess command;
+    InheritOnlyStandardStreams(command);
+    command.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    Start(command, args);
+    command.closeWriteChannel();
+    const bool finished = command.waitForFinished(kRunLimitMs);
+    if (!finished)
+        Stop(command);
+    if (!finished || command.exitStatus() != QProcess::NormalExit || command.exitCode() != 0)
         throw std::runtime_error("failed: " + args[0]);
+    std::string text = command.readAllStandardOutput().toStdString();
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
+}
+
+bool Accepts(std::uint16_t port) {
+    const int fd = ConnectTo("127.0.0.1", port);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
 }
 
 void Write(const std::filesystem::path& file, const std::string& text,
@@ -143,15 +164,29 @@ VsftpdTlsServer::VsftpdTlsServer(const VsftpdTlsConfig& config) {
          << "vsftpd_log_file=" << (folder / "vsftpd.log").string() << "\n"
          << "dirmessage_enable=NO\n";
     Write(conf, text.str());
-    pid_ = bench::StartServer({kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c",
-                               kStartScript, "sh", (folder / "passwd").string(),
-                               (folder / "shadow").string(), (folder / "pam").string(),
-                               conf.string(), opensslConfig},
-                              port_);
+    server_ = std::make_unique<QProcess>();
+    InheritOnlyStandardStreams(*server_);
+    server_->setProcessChannelMode(QProcess::ForwardedChannels);
+    Start(*server_, {kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", kStartScript,
+                     "sh", (folder / "passwd").string(), (folder / "shadow").string(),
+                     (folder / "pam").string(), conf.string(), opensslConfig});
+    if (!server_->waitForStarted(kStartLimitMs))
+        throw std::runtime_error(std::string("cannot start ") + kUnshare);
+    server_->closeWriteChannel();
+    // Between looks the wait is for the server's end, so one that gives up is seen at once.
+    for (int waited = 0; !Accepts(port_) && waited < kStartLimitMs; waited += kStartPollMs)
+        if (server_->waitForFinished(kStartPollMs))
+            break;
+    if (!Accepts(port_)) {
+        Stop(*server_);
+        throw std::runtime_error(std::string(kUnshare) + " did not come up on port " +
+                                 std::to_string(port_));
+    }
 }
 
 VsftpdTlsServer::~VsftpdTlsServer() {
-    bench::StopServer(pid_);
+    if (server_)
+        Stop(*server_);
 }
 
 std::string VsftpdTlsServer::Log() const {

@@ -10,8 +10,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+class QProcess;
 
 namespace test_support {
 
@@ -47,7 +50,7 @@ private:
     TemporaryDirectory folder_;
     std::string user_ = "tlsuser";
     std::string password_ = "Tls-Secret1";
-    int pid_ = -1;
+    std::unique_ptr<QProcess> server_;
     std::uint16_t port_ = 0;
 };
 

@@ -2,15 +2,14 @@
 // clients (curl, and Python's FTP_TLS actively and passively) in both TLS modes and both TLS
 // versions, and it refuses what careful sites refuse: a data connection that does not resume
 // the control connection's session, and one that ends without a close-notify.
+#include "tests/support/helper_process.h"
 #include "tests/support/sha256.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/vsftpd_tls_server.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <QProcess>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -18,8 +17,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -31,30 +28,28 @@ struct Outcome {
     std::string output; // standard output and error together
 };
 
-Outcome RunProgram(std::vector<std::string> args) {
+// Far beyond an upload of these tests; only a fault gets near it.
+constexpr int kRunLimitMs = 120000;
+constexpr int kStopLimitMs = 5000;
+
+Outcome RunProgram(const std::vector<std::string>& args) {
     Outcome outcome;
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        return outcome;
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    char block[512];
-    for (ssize_t n; spawned == 0 && (n = ::read(out[0], block, sizeof block)) > 0;)
-        outcome.output.append(block, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    if (spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        outcome.status = WEXITSTATUS(status);
+    QProcess program;
+    test_support::InheritOnlyStandardStreams(program);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList arguments;
+    for (auto arg = args.begin() + 1; arg != args.end(); ++arg)
+        arguments << QString::fromStdString(*arg);
+    program.start(QString::fromStdString(args[0]), arguments);
+    program.closeWriteChannel();
+    const bool finished = program.waitForFinished(kRunLimitMs);
+    if (!finished) {
+        program.kill();
+        program.waitForFinished(kStopLimitMs);
+    }
+    outcome.output = program.readAll().toStdString();
+    if (finished && program.exitStatus() == QProcess::NormalExit)
+        outcome.status = program.exitCode();
     return outcome;
 }
 
