@@ -14,8 +14,8 @@ using platform::TlsConnection;
 using platform::TlsStep;
 using platform::TlsTrustProblem;
 using test_support::TlsPeerConfig;
+using test_support::TlsTest;
 using test_support::TlsTestPeer;
-using tls_testing::TlsTest;
 
 struct VersionCase {
     std::string pinned;   // the peer's highest version

@@ -21,13 +21,11 @@
 #include <string>
 #include <vector>
 
-namespace tls_testing {
+namespace test_support {
 
 using platform::TlsConnection;
 using platform::TlsStep;
 using platform::TlsTrustProblem;
-using test_support::TlsPeerConfig;
-using test_support::TlsTestPeer;
 
 constexpr int kLimitMs = 10000; // bounds every wait of a test that expects progress
 
@@ -150,4 +148,4 @@ private:
     std::vector<platform::SocketHandle> sockets_;
 };
 
-} // namespace tls_testing
+} // namespace test_support

@@ -13,7 +13,7 @@
 namespace {
 
 using platform::TlsConnection;
-using tls_testing::TlsTest;
+using test_support::TlsTest;
 
 class TlsVsftpdTest : public TlsTest, public ::testing::WithParamInterface<std::string> {
 protected:
