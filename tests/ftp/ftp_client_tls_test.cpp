@@ -183,6 +183,10 @@ TEST_P(FtpTlsUploadTest, ArriveByteForByteOverDataConnectionsThatResumeTheSessio
 
     // The data connections were protected before the first one was opened.
     const std::vector<std::string> commands = host.Commands();
+    std::string record; // kept with the result (--gtest_output=xml) to show what the host saw
+    for (const std::string& command : commands)
+        record += (record.empty() ? "" : " | ") + command;
+    RecordProperty("host_record", record);
     const auto at = [&](const std::string& command) {
         return std::find(commands.begin(), commands.end(), command) - commands.begin();
     };
