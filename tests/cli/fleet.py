@@ -1,4 +1,4 @@
-"""A fleet of emulated IBM i hosts on 127.0.0.1 and the Ansible playbook run against it.
+"""A fleet of emulated IBM i hosts on 127.0.0.1 (or ::1) and the Ansible playbook run against it.
 
 Used by the playbook's test and by the fleet benchmark: it starts one host emulator per
 host (all at once, each on a port the system picks), writes an update package, an
@@ -25,18 +25,20 @@ STOP_LIMIT_S = 10.0
 
 
 class Fleet:
-    def __init__(self, folder, count, locked=(), update_bytes=90000):
+    def __init__(self, folder, count, locked=(), update_bytes=90000, ipv6=()):
         """Starts `count` hosts named host1, host2, ...; those in `locked` report the
-        object APPLIB/ORDERS locked."""
+        object APPLIB/ORDERS locked; those in `ipv6` listen on ::1 instead of 127.0.0.1."""
         self.folder = pathlib.Path(folder)
         self.names = ["host%d" % n for n in range(1, count + 1)]
         self.processes = {}
         self.ports = {}
         self.roots = {}
         self.records = {}
+        self.addresses = {name: "::1" if name in ipv6 else "127.0.0.1" for name in self.names}
         try:
             for name in self.names:
-                self._start(name, ["--locked", "APPLIB/ORDERS"] if name in locked else [])
+                self._start(name, (["--locked", "APPLIB/ORDERS"] if name in locked else [])
+                            + ["--listen", self.addresses[name]])
             for name in self.names:
                 self.ports[name] = self._read_port(name)
         except BaseException:
@@ -96,7 +98,7 @@ class Fleet:
 
     def write_inventory(self, order=None):
         inventory = self.folder / "inventory.yml"
-        hosts = {name: {"ansible_host": "127.0.0.1", "apply_update_port": self.ports[name],
+        hosts = {name: {"ansible_host": self.addresses[name], "apply_update_port": self.ports[name],
                         "apply_update_target_library": "APPLIB"}
                  for name in (order or self.names)}
         # JSON is YAML; the group keeps the order given.

@@ -1,5 +1,5 @@
-"""The Ansible playbook against three emulated hosts on 127.0.0.1, one with a locked
-object: the update goes to two, the third fails, and the play reports all three."""
+"""The Ansible playbook against three emulated hosts on 127.0.0.1 and ::1, one with a
+locked object: the update goes to two, the third fails, and the play reports all three."""
 
 import json
 import os
@@ -16,7 +16,7 @@ class PlaybookTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory(prefix="apply-update-fleet-")
         self.addCleanup(self.folder.cleanup)
-        self.fleet = Fleet(self.folder.name, 3, locked={"host3"})
+        self.fleet = Fleet(self.folder.name, 3, locked={"host3"}, ipv6={"host2"})
         self.addCleanup(self.fleet.stop)
 
     def recap(self, output):
@@ -46,8 +46,10 @@ class PlaybookTest(unittest.TestCase):
         summaries = self.summaries(output)
         self.assertEqual({name: summary["outcome"] for name, summary in summaries.items()},
                          {"host1": "applied", "host2": "applied", "host3": "locked"}, output)
+        # An IPv6 address with a port goes to the program in brackets.
+        shown = {"host1": "127.0.0.1:%d", "host2": "[::1]:%d", "host3": "127.0.0.1:%d"}
         for name, summary in summaries.items():
-            self.assertEqual(summary["host"], "127.0.0.1:%d" % self.fleet.ports[name])
+            self.assertEqual(summary["host"], shown[name] % self.fleet.ports[name])
         self.assertIn("host3: locked - The object APPLIB/ORDERS is locked.", output)
         # What the hosts got: the update and its install on two, no install on the third.
         package = (self.fleet.package / "MYUPD.SVF").read_bytes()
