@@ -8,6 +8,7 @@
 #include "installer/remembered_settings.h"
 #include "installer/text.h"
 #include "platform/application_exception.h"
+#include "platform/flag_scope.h"
 
 namespace installer {
 namespace {
@@ -16,18 +17,6 @@ constexpr ApplyControl kBusyControls[] = {
     ApplyControl::SystemEdt,    ApplyControl::UserIdEdt,  ApplyControl::PassEdt,
     ApplyControl::TargetLibEdt, ApplyControl::Replaceopt, ApplyControl::ApplyBtn,
     ApplyControl::CancelBtn,
-};
-
-// Resets a flag however the scope is left.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag_;
 };
 
 // Ends a bounded phase of the watchdog however the scope is left.
@@ -129,7 +118,7 @@ void ApplyProcedure::ApplyBtnClick() noexcept {
     if (running_ || !values_.descriptor)
         return;
     try {
-        FlagScope running(running_);
+        platform::FlagScope running(running_);
         result_ = ApplyResult{};
         step_ = ApplyStep::None;
         Inputs inputs;

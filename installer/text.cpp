@@ -55,8 +55,8 @@ bool IsUtf8(const std::string& bytes) {
             continue;
         }
         // The length of the sequence and the range its second byte must fall in: this
-        // rules out overlong forms (C0, C1, E0 80..9F, F0 80..8F), surrogates (ED A0..BF)
-        // and code points beyond U+10FFFF (F4 90..BF, F5..FF).
+        // rules out overlong forms (0xC0, 0xC1, 0xE0 0x80..0x9F, 0xF0 0x80..0x8F), surrogates
+        // (0xED 0xA0..0xBF) and code points beyond U+10FFFF (0xF4 0x90..0xBF, 0xF5..0xFF).
         std::size_t length = 0;
         unsigned char low = 0x80, high = 0xBF;
         if (lead >= 0xC2 && lead <= 0xDF) {

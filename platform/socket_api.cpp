@@ -338,34 +338,33 @@ SocketHandle SocketAccept(SocketHandle socket, SocketAddress* peer) {
     return fd;
 }
 
-int SocketLocalName(SocketHandle socket, SocketAddress* local) {
-    sockaddr_storage address{};
+namespace {
+
+// The socket's own or its peer's address (`query` is getsockname or getpeername), in the
+// form the caller keeps; `Storage` is the system's address type of that form.
+template <typename Storage, typename Address>
+int QueryName(int (*query)(int, sockaddr*, socklen_t*), SocketHandle socket, Address* result) {
+    Storage address{};
     socklen_t length = sizeof address;
-    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (query(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         return FailFromErrno();
-    if (local != nullptr)
-        *local = FromSockaddr(address);
+    if (result != nullptr)
+        *result = FromSockaddr(address);
     return 0;
+}
+
+} // namespace
+
+int SocketLocalName(SocketHandle socket, SocketAddress* local) {
+    return QueryName<sockaddr_storage>(::getsockname, socket, local);
 }
 
 int SocketPeerName(SocketHandle socket, SocketAddress* peer) {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return FailFromErrno();
-    if (peer != nullptr)
-        *peer = FromSockaddr(address);
-    return 0;
+    return QueryName<sockaddr_storage>(::getpeername, socket, peer);
 }
 
 int SocketLocalName(SocketHandle socket, SocketAddressV4* local) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return FailFromErrno();
-    if (local != nullptr)
-        *local = FromSockaddr(address);
-    return 0;
+    return QueryName<sockaddr_in>(::getsockname, socket, local);
 }
 
 int SocketClose(SocketHandle socket) {

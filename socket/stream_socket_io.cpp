@@ -5,6 +5,7 @@
 #include "platform/event_pump.h"
 #include "platform/file_reader.h"
 #include "platform/file_sender.h"
+#include "socket/timer_scope.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,30 +20,12 @@ constexpr std::size_t kReplyDigits = 10;
 // time-out all end the wait sooner, so this only bounds a missed wake-up.
 constexpr int kRoomWaitBoundMs = 50;
 
-// Disarms the time-out however the guarded steps end.
-class TimerGuard {
-public:
-    explicit TimerGuard(TStreamSocket& socket) : socket_(socket) {}
-    ~TimerGuard() {
-        try {
-            socket_.TimerOff();
-        } catch (...) {
-        }
-    }
-    TimerGuard(const TimerGuard&) = delete;
-    TimerGuard& operator=(const TimerGuard&) = delete;
-
-private:
-    TStreamSocket& socket_;
-};
-
 } // namespace
 
 void TStreamSocket::SendBuffer(const char* Value, std::uint16_t BufLen) {
     StatusMessage(4, "Sending Buffer");
-    TimerOn();
     {
-        TimerGuard guard(*this);
+        TimerScope timer(*this);
         if (!FCanceled) {
             const std::size_t length = BufLen != 0 ? BufLen : std::strlen(Value);
             std::size_t remaining = length;
@@ -137,8 +120,7 @@ std::string TStreamSocket::ReadLn() {
         FCanceled = false;
         throw EAbortError("Socket readln aborted");
     }
-    TimerOn();
-    TimerGuard guard(*this);
+    TimerScope timer(*this);
     std::string result;
     std::size_t taken = 0; // bytes of this line already moved into the result
     std::size_t lineEnd = 0;

@@ -6,7 +6,9 @@
 
 #include "platform/event_pump.h"
 #include "platform/file_reader.h"
+#include "platform/flag_scope.h"
 #include "platform/tls_file_sender.h"
+#include "socket/timer_scope.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,35 +22,6 @@ namespace {
 constexpr int kTlsWaitBoundMs = 50;
 // The block of a file that is read, encrypted and sent between two passes of the pump.
 constexpr std::size_t kTlsFileBlock = 256 * 1024;
-
-// Sets a flag for the length of a scope.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag_;
-};
-
-// Disarms the time-out however the guarded steps end.
-class TimerScope {
-public:
-    explicit TimerScope(TStreamSocket& socket) : socket_(socket) { socket_.TimerOn(); }
-    ~TimerScope() {
-        try {
-            socket_.TimerOff();
-        } catch (...) {
-        }
-    }
-    TimerScope(const TimerScope&) = delete;
-    TimerScope& operator=(const TimerScope&) = delete;
-
-private:
-    TStreamSocket& socket_;
-};
 
 } // namespace
 
@@ -78,7 +51,7 @@ bool TStreamSocket::CompleteTlsHandshake(const std::function<bool()>& Pause) {
     SockErrorKind kind = SockErrorKind::TlsHandshakeFailed;
     {
         TimerScope timer(*this);
-        FlagScope busy(FTlsBusy);
+        platform::FlagScope busy(FTlsBusy);
         for (;;) {
             if (FTls.get() != connection) {
                 failure = "TLS handshake failed: the connection was closed.";
@@ -129,7 +102,7 @@ void TStreamSocket::EndTls(std::int32_t BoundMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(BoundMs);
     try {
         TimerScope timer(*this);
-        FlagScope busy(FTlsBusy);
+        platform::FlagScope busy(FTlsBusy);
         while (FTls.get() == connection && !FCanceled && !FTimedOut) {
             const platform::TlsStep step = connection->Shutdown();
             if (step == platform::TlsStep::Done || step == platform::TlsStep::Failed)
@@ -234,7 +207,7 @@ void TStreamSocket::SendFileSecured(platform::FileReader& File) {
     // passes of the pump and the least in cache.
     std::vector<char> staging(kTlsFileBlock);
     platform::TlsFileSender sender(File, *connection, staging.data(), staging.size());
-    FlagScope busy(FTlsBusy);
+    platform::FlagScope busy(FTlsBusy);
     // Records are not a whole number of segments: held back until segments are full, the
     // stream goes out in the fewest segments (and acknowledgements); however the sending
     // ends, the rest leaves at once.
