@@ -310,8 +310,13 @@ int SocketListen(SocketHandle socket, int backlog) {
     return 0;
 }
 
-SocketHandle SocketAccept(SocketHandle socket, SocketAddressV4* peer) {
-    sockaddr_in address{};
+namespace {
+
+// Accepts a connection, its peer's address in the form the caller keeps (`Storage` is the
+// system's address type of that form).
+template <typename Storage, typename Address>
+SocketHandle AcceptAs(SocketHandle socket, Address* peer) {
+    Storage address{};
     socklen_t length = sizeof address;
     const int fd = ::accept4(socket, reinterpret_cast<sockaddr*>(&address), &length,
                              SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -324,18 +329,14 @@ SocketHandle SocketAccept(SocketHandle socket, SocketAddressV4* peer) {
     return fd;
 }
 
+} // namespace
+
+SocketHandle SocketAccept(SocketHandle socket, SocketAddressV4* peer) {
+    return AcceptAs<sockaddr_in>(socket, peer);
+}
+
 SocketHandle SocketAccept(SocketHandle socket, SocketAddress* peer) {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    const int fd = ::accept4(socket, reinterpret_cast<sockaddr*>(&address), &length,
-                             SOCK_CLOEXEC | SOCK_NONBLOCK);
-    const int error = errno;
-    detail::NotifyAcceptCalled(socket);
-    if (fd < 0)
-        return Fail(WsaErrorFromErrno(error));
-    if (peer != nullptr)
-        *peer = FromSockaddr(address);
-    return fd;
+    return AcceptAs<sockaddr_storage>(socket, peer);
 }
 
 namespace {

@@ -240,6 +240,8 @@ public:
     static int WinsockUsers();
 
 protected:
+    friend class CorkScope; // corks and uncorks the handle for a file's sending
+
     void InitWinsock();
     void ResolveRemoteHost();
 

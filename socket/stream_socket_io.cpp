@@ -5,7 +5,7 @@
 #include "platform/event_pump.h"
 #include "platform/file_reader.h"
 #include "platform/file_sender.h"
-#include "socket/timer_scope.h"
+#include "socket/socket_scopes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -203,14 +203,7 @@ void TStreamSocket::SendFile(const std::string& Filename) {
     // While the file streams, only full segments leave: a block's tail waits for the next
     // block instead of going out as a small segment of its own (which also costs the peer
     // an acknowledgement). However the sending ends, the rest is pushed out at once.
-    platform::SocketSetCork(Handle(), true);
-    struct Uncork {
-        TStreamSocket& socket;
-        ~Uncork() {
-            if (socket.Handle() != platform::kNoSocket)
-                platform::SocketSetCork(socket.Handle(), false);
-        }
-    } uncork{*this};
+    CorkScope cork(*this);
     bool ended = false; // the file has no more bytes, even if it shrank while being sent
     do {
         if (!FCanceled) {

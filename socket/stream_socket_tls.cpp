@@ -8,7 +8,7 @@
 #include "platform/file_reader.h"
 #include "platform/flag_scope.h"
 #include "platform/tls_file_sender.h"
-#include "socket/timer_scope.h"
+#include "socket/socket_scopes.h"
 
 #include <algorithm>
 #include <chrono>
@@ -211,14 +211,7 @@ void TStreamSocket::SendFileSecured(platform::FileReader& File) {
     // Records are not a whole number of segments: held back until segments are full, the
     // stream goes out in the fewest segments (and acknowledgements); however the sending
     // ends, the rest leaves at once.
-    platform::SocketSetCork(Handle(), true);
-    struct Uncork {
-        TStreamSocket& socket;
-        ~Uncork() {
-            if (socket.Handle() != platform::kNoSocket)
-                platform::SocketSetCork(socket.Handle(), false);
-        }
-    } uncork{*this};
+    CorkScope cork(*this);
     bool ended = false; // the file has no more bytes, even if it shrank while being sent
     while (!ended && !FCanceled) {
         // A write takes one record at a time: a block's records all go before the pump runs
