@@ -51,8 +51,8 @@ const std::vector<OptionRow>& Options() {
          "any Readme.txt (default: the current folder)",
          [](CliOptions& o, const std::string& v) { o.package = v; }},
         {"--host", "HOST[:PORT]",
-         "the AS/400's address or name, port 21 unless given (default: IPAddress of\n"
-         "update.Ini)",
+         "the AS/400's address or name, port 21 unless given; an IPv6 address in\n"
+         "brackets, [2001:db8::5]:2121 (default: IPAddress of update.Ini)",
          [](CliOptions& o, const std::string& v) { o.host = v; }},
         {"--user", "USER",
          "the user profile to log on with (default: Userid of update.Ini, else\n"
