@@ -22,7 +22,7 @@ CliApplyUi::CliApplyUi(std::string packageDirectory, LineOutput& log, LineOutput
     : packageDirectory_(std::move(packageDirectory)), log_(log), errors_(errors) {}
 
 void CliApplyUi::ShowMessage(const std::string& text) {
-    for (const std::string& line : StatusLogLines(text, 0))
+    for (const std::string& line : MessageLines(text))
         errors_.Latin1(line);
 }
 
@@ -54,7 +54,7 @@ bool CliApplyUi::ConfirmCertificate(const CertificateQuestion& question) {
     if (!trustedFingerprint.empty() &&
         FingerprintDigits(trustedFingerprint) == FingerprintDigits(question.fingerprint))
         return true;
-    for (const std::string& line : StatusLogLines(CertificateQuestionText(question), 0))
+    for (const std::string& line : MessageLines(CertificateQuestionText(question)))
         errors_.Latin1(line);
     errors_.Utf8("To trust this certificate, run again with --trusted-fingerprint " +
                  question.fingerprint + " (or name its authority with --ca-file).");

@@ -131,7 +131,7 @@ int Apply(const CliOptions& options, LineOutput& out, LineOutput& errors, Summar
 
     // What ends a run with an error is reported as the window's top-level report would.
     platform::SetExceptionHandler([&errors](const std::string& message) {
-        for (const std::string& line : StatusLogLines(ErrorReportText(message), 0))
+        for (const std::string& line : MessageLines(ErrorReportText(message)))
             errors.Latin1(line);
     });
     TFtpClient ftp;

@@ -87,6 +87,13 @@ std::vector<std::string> StatusLogLines(const std::string& message, int blankLin
     return lines;
 }
 
+std::vector<std::string> MessageLines(const std::string& message) {
+    std::vector<std::string> lines = StatusLogLines(message, 0);
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
 std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
     for (std::size_t i = 0; i < utf8.size(); ++i) {

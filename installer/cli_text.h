@@ -26,6 +26,10 @@ std::string TerminalSafe(const std::string& utf8);
 // CR and LF each start a new line and NUL bytes are left out.
 std::vector<std::string> StatusLogLines(const std::string& message, int blankLines);
 
+// The lines of a message as a message box shows them: as StatusLogLines(message, 0), but
+// without the empty lines at its end (a host's reply keeps its line end).
+std::vector<std::string> MessageLines(const std::string& message);
+
 // A JSON string literal (quotes included) of a UTF-8 text, control characters escaped.
 std::string JsonString(const std::string& utf8);
 
