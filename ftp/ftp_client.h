@@ -291,6 +291,10 @@ private:
     // Auto: waits for the host's connection back; a reply on the control connection (the
     // STOR's final one) or `boundMs` passing ends the wait instead.
     ConnectBack AwaitConnectBack(int boundMs);
+    // Auto, STOR answered with its preliminary reply: the host's connection back, or else
+    // its end of the transfer (its final reply, or ABOR once the bound has passed).
+    // Opening::Open only with the connection accepted.
+    Opening ConnectBackOrFallBack();
     // Ends a STOR that the host accepted and never connected back for: ABOR and its
     // replies, bounded. Closes the connection and raises when the host does not end it.
     void EndPendingStore();

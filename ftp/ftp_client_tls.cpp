@@ -171,10 +171,17 @@ TFtpClient::Opening TFtpClient::OpenSecured(bool passive, bool connecting, bool 
                 EndPendingStore();
                 return Opening::CannotConnectBack;
             }
-            if (!data.Connected && !data.FCanceled && readReply())
+            if (!data.Connected && !data.FCanceled && readReply()) {
                 refused = true;
-            else
+            } else if (!data.Connected && !data.FCanceled && mayFallBack) {
+                // STOR's preliminary reply came first: the connection back is still to
+                // come, within the bound from this reply on.
+                const Opening opening = ConnectBackOrFallBack();
+                if (opening != Opening::Open)
+                    return opening;
+            } else {
                 data.TakeAcceptedConnection(data.Accept());
+            }
         }
         if (!refused) {
             data.StartTls(*tlsContext_, Host, this);

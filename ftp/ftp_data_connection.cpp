@@ -112,22 +112,7 @@ TFtpClient::Opening TFtpClient::OpenOnce(bool passive, bool mayFallBack,
             FDataConnection->TakeAcceptedConnection(FDataConnection->Accept());
             return Opening::Open;
         }
-        switch (AwaitConnectBack(ConnectBackTimeOut)) {
-        case ConnectBack::Accepted:
-            return Opening::Open;
-        case ConnectBack::HostReplied: {
-            // The host gave up on the transfer before any data: its final reply.
-            const std::string finalReply = ReadFirstReplyLine();
-            ReadReplyLines(finalReply);
-            if (ReplyNumberOf(finalReply) == kCannotOpenDataConnection)
-                return Opening::CannotConnectBack;
-            // Whatever it says, no data went: the file is not stored.
-            return UploadFailureHandled(finalReply) ? Opening::Handled : Opening::Open;
-        }
-        case ConnectBack::NotInTime:
-            EndPendingStore();
-            return Opening::CannotConnectBack;
-        }
+        return ConnectBackOrFallBack();
     } catch (const FTPException&) {
         throw; // a failure reply was read whole: the conversation is in step
     } catch (...) {
@@ -211,6 +196,28 @@ TFtpClient::ConnectBack TFtpClient::AwaitConnectBack(int boundMs) {
             return ConnectBack::NotInTime;
         throw;
     }
+}
+
+TFtpClient::Opening TFtpClient::ConnectBackOrFallBack() {
+    switch (AwaitConnectBack(ConnectBackTimeOut)) {
+    case ConnectBack::Accepted:
+        return Opening::Open;
+    case ConnectBack::HostReplied: {
+        // The host gave up on the transfer before any data: its final reply.
+        const std::string finalReply = ReadFirstReplyLine();
+        ReadReplyLines(finalReply);
+        if (ReplyNumberOf(finalReply) == kCannotOpenDataConnection)
+            return Opening::CannotConnectBack;
+        // Whatever it says, no data went: the file is not stored (the failure rule raises
+        // unless a handler takes it).
+        UploadFailureHandled(finalReply);
+        return Opening::Handled;
+    }
+    case ConnectBack::NotInTime:
+        EndPendingStore();
+        return Opening::CannotConnectBack;
+    }
+    return Opening::Handled;
 }
 
 void TFtpClient::EndPendingStore() {

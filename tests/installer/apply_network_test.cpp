@@ -1,7 +1,8 @@
 // Whole apply runs that depend on how the host is reached: a host that cannot connect back
-// (Auto goes passive and the run completes, Active ends at the bound), an IPv6 host typed in
-// brackets, and a host name whose first address cannot be reached.
+// (Auto goes passive and the run completes, Active ends at the bound; also over TLS), an
+// IPv6 host typed in brackets, and a host name whose first address cannot be reached.
 #include "tests/installer/apply_fixture.h"
+#include "tests/support/test_certificates.h"
 
 #include "installer/apply_texts.h"
 #include "platform/host_lookup.h"
@@ -10,6 +11,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -41,20 +43,33 @@ struct NoConnectBackCase {
     const char* address;           // where the host listens
     const char* connectBack;       // the emulator's fault
     std::vector<std::string> data; // DataCommands of the run
+    bool tls = false;              // explicit TLS, the host's authority given as CAFile
 };
 
 class NoConnectBack : public ApplyTest, public ::testing::WithParamInterface<NoConnectBackCase> {
 protected:
     void StartFaultyHost() {
         const NoConnectBackCase& c = GetParam();
-        StartHost({"--listen", c.address, "--connect-back", c.connectBack});
+        std::vector<std::string> options = {"--listen", c.address, "--connect-back", c.connectBack};
+        if (c.tls) {
+            certificates.emplace();
+            options.insert(options.end(), {"--tls", "explicit", "--cert", certificates->Pem("host"),
+                                           "--key", certificates->Key("host")});
+        }
+        StartHost(options);
         StandardDescriptor();
         Load();
         FillFields();
+        if (c.tls) {
+            ui.connection.security = installer::SecurityChoice::Tls;
+            ui.connection.caFile = certificates->Pem("ca");
+        }
         const std::string address = c.address;
         if (address.find(':') != std::string::npos)
             ui.fields[ApplyField::SystemEdt] = "[" + address + "]:" + std::to_string(host->Port());
     }
+
+    std::optional<test_support::TestCertificates> certificates;
 };
 
 TEST_P(NoConnectBack, AutoCompletesTheRunPassively) {
@@ -92,7 +107,11 @@ INSTANTIATE_TEST_SUITE_P(
     Hosts, NoConnectBack,
     ::testing::Values(
         NoConnectBackCase{"RefusedV4", "127.0.0.1", "refused", {"PORT", "PASV", "PASV"}},
-        NoConnectBackCase{"NeverV6", "::1", "never", {"EPRT", "ABOR", "EPSV", "EPSV"}}),
+        NoConnectBackCase{"NeverV6", "::1", "never", {"EPRT", "ABOR", "EPSV", "EPSV"}},
+        // Over TLS STOR's first reply comes before the connection back, which is then
+        // awaited with the same bound.
+        NoConnectBackCase{
+            "NeverOverTls", "127.0.0.1", "never", {"PORT", "ABOR", "PASV", "PASV"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ApplyTest, HostNameWhoseFirstAddressRefusesIsReachedAtTheNextAsTyped) {
