@@ -1,7 +1,7 @@
 // The client against a real FTP server (pyftpdlib): log-on, TYPE, CWD, and uploads in
 // both modes checked by SHA-256 of what arrived.
 #include "ftp/ftp_client.h"
-#include "tests/support/hang_guard.h"
+#include "tests/support/client_hang_guard.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/sha256.h"
 
@@ -10,7 +10,6 @@
 #include <fstream>
 #include <future>
 #include <memory>
-#include <optional>
 #include <random>
 
 namespace {
@@ -28,22 +27,18 @@ protected:
         ftp.UserID = server->User();
         ftp.Password = server->Password();
         // Bounds every wait of the client: a hang fails the test instead of blocking it.
-        watchdog.emplace(120000, [this] {
-            ftp.Cancel();
-            ftp.Abort();
-        });
+        watchdog.Arm(ftp, 120000);
     }
 
     void TearDown() override {
-        watchdog->Disarm();
-        EXPECT_FALSE(watchdog->Fired()) << "the client hung and was cancelled";
+        watchdog.ExpectNotFired();
         if (ftp.Connected)
             ftp.Disconnect();
     }
 
     static std::unique_ptr<RealFtpServer> server;
     TFtpClient ftp;
-    std::optional<test_support::HangGuard> watchdog;
+    test_support::ClientHangGuard watchdog;
 };
 
 std::unique_ptr<RealFtpServer> RealServer::server;

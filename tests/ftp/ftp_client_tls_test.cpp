@@ -4,7 +4,7 @@
 // must, and the server's own record shows that USER and PASS never went out before the
 // host was verified.
 #include "ftp/ftp_client.h"
-#include "tests/support/hang_guard.h"
+#include "tests/support/client_hang_guard.h"
 #include "tests/support/helper_process.h"
 #include "tests/support/host_emulator.h"
 #include "tests/support/real_ftp_server.h"
@@ -104,15 +104,11 @@ protected:
 
     void SetUp() override {
         ftp.CAFile = certificates_->Pem("ca");
-        watchdog.emplace(120000, [this] {
-            ftp.Cancel();
-            ftp.Abort();
-        });
+        watchdog.Arm(ftp, 120000);
     }
 
     void TearDown() override {
-        watchdog->Disarm();
-        EXPECT_FALSE(watchdog->Fired()) << "the client hung and was cancelled";
+        watchdog.ExpectNotFired();
         if (ftp.Connected)
             ftp.Disconnect();
     }
@@ -131,7 +127,7 @@ protected:
     }
 
     TFtpClient ftp;
-    std::optional<test_support::HangGuard> watchdog;
+    test_support::ClientHangGuard watchdog;
 
 private:
     static inline std::unique_ptr<TestCertificates> certificates_;

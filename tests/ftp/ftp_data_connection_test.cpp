@@ -4,8 +4,8 @@
 #include "ftp/ftp_client.h"
 #include "ftp/reply_parsing.h"
 #include "platform/host_lookup.h"
+#include "tests/support/client_hang_guard.h"
 #include "tests/support/ftp_client_fixture.h"
-#include "tests/support/hang_guard.h"
 #include "tests/support/host_emulator.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/sha256.h"
@@ -17,7 +17,6 @@
 #include <fstream>
 #include <memory>
 #include <netinet/in.h>
-#include <optional>
 #include <random>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -55,22 +54,16 @@ std::vector<std::string> DataCommands(const HostEmulator& host) {
 
 class DataConnectionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        guard.emplace(60000, [this] {
-            ftp.Cancel();
-            ftp.Abort();
-        });
-    }
+    void SetUp() override { guard.Arm(ftp, 60000); }
     void TearDown() override {
-        guard->Disarm();
-        EXPECT_FALSE(guard->Fired()) << "the client hung and was cancelled";
+        guard.ExpectNotFired();
         if (ftp.Connected)
             ftp.Disconnect();
     }
 
     test_support::TemporaryDirectory local;
     TFtpClient ftp;
-    std::optional<test_support::HangGuard> guard;
+    test_support::ClientHangGuard guard;
 };
 
 struct ModeCase {

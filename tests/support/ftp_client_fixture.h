@@ -5,13 +5,12 @@
 #pragma once
 
 #include "ftp/ftp_client.h"
-#include "tests/support/hang_guard.h"
+#include "tests/support/client_hang_guard.h"
 #include "tests/support/scripted_ftp_peer.h"
 
 #include <gtest/gtest.h>
 
 #include <future>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,19 +42,10 @@ protected:
         ftp.OnSuccess = [this](TCmdType type) {
             events.push_back("Success:" + std::to_string(type));
         };
-        watchdog.emplace(
-            kHangLimitMs,
-            [this] {
-                ftp.Cancel();
-                ftp.Abort();
-            },
-            cancelRepeatMs_);
+        watchdog.Arm(ftp, kHangLimitMs, cancelRepeatMs_);
     }
 
-    void TearDown() override {
-        watchdog->Disarm();
-        EXPECT_FALSE(watchdog->Fired()) << "the client hung and had to be cancelled";
-    }
+    void TearDown() override { watchdog.ExpectNotFired(); }
 
     // Starts the peer and logs the client on; events and statuses of the log-on are
     // forgotten so that a test sees only its own.
@@ -90,7 +80,7 @@ protected:
 
     ScriptedFtpPeer peer;
     TFtpClient ftp;
-    std::optional<HangGuard> watchdog;
+    ClientHangGuard watchdog;
     std::vector<std::string> events;
     std::vector<std::string> statuses;
 
