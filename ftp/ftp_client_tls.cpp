@@ -171,9 +171,10 @@ TFtpClient::Opening TFtpClient::OpenSecured(bool passive, bool connecting, bool 
                 EndPendingStore();
                 return Opening::CannotConnectBack;
             }
-            if (!data.Connected && !data.FCanceled && readReply()) {
+            const bool answeredFirst = !data.Connected && !data.FCanceled;
+            if (answeredFirst && readReply()) {
                 refused = true;
-            } else if (!data.Connected && !data.FCanceled && mayFallBack) {
+            } else if (answeredFirst && mayFallBack) {
                 // STOR's preliminary reply came first: the connection back is still to
                 // come, within the bound from this reply on.
                 const Opening opening = ConnectBackOrFallBack();
