@@ -3,10 +3,10 @@
 #include "platform/exception.h"
 #include "platform/file_reader.h"
 #include "platform/paths.h"
+#include "platform/private_file.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <optional>
 #include <utility>
@@ -247,13 +247,10 @@ void ProfileFile::WriteString(const std::string& section, const std::string& key
         out += line.text + line.end;
 
     // Written beside the target and renamed over it, so a crash or a full disk leaves
-    // either the old file or the new one, never a mixture.
-    QSaveFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::WriteOnly))
-        throw refused;
-    if (file.write(out.data(), static_cast<qint64>(out.size())) !=
-            static_cast<qint64>(out.size()) ||
-        !file.commit())
+    // either the old file or the new one, never a mixture. Only its owner may read it, as
+    // the remembered settings tell where and as whom the operator logs on: a file written
+    // before with wider permissions is narrowed too.
+    if (!WritePrivateFile(path, out))
         throw refused;
 }
 

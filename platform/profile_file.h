@@ -33,9 +33,9 @@ public:
 
     // Sets the value, creating the file, the section and the key as needed and keeping
     // every other line as it was. The file is replaced in one step, so a reader never sees
-    // half of it. Raises Exception "Unable to write to %s" (with the name given to the
-    // constructor) when the write is refused, and for names or values that would break
-    // the file's line structure.
+    // half of it; only its owner may read or write the new one (0600). Raises Exception
+    // "Unable to write to %s" (with the name given to the constructor) when the write is
+    // refused, and for names or values that would break the file's line structure.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
     const std::string& FileName() const noexcept { return fileName_; }

@@ -183,6 +183,20 @@ TEST_F(ProfileFileTest, BareNameLivesInTheSettingsDirectory) {
     EXPECT_EQ(ProfileFile("sub/x.ini").Path(), "sub/x.ini");
 }
 
+TEST_F(ProfileFileTest, WrittenFileIsReadableByItsOwnerOnly) {
+    using std::filesystem::perms;
+    const std::string path = dir / "config/KDXInst.Ini";
+    ProfileFile file("KDXInst.Ini");
+    file.WriteString("System", "IP", "1.1.1.1");
+    EXPECT_EQ(std::filesystem::status(path).permissions(), perms::owner_read | perms::owner_write);
+    // One that others could read before is narrowed by the next write.
+    std::filesystem::permissions(path, perms::owner_read | perms::owner_write | perms::group_read |
+                                           perms::others_read);
+    file.WriteString("System", "User", "QSECOFR");
+    EXPECT_EQ(std::filesystem::status(path).permissions(), perms::owner_read | perms::owner_write);
+    EXPECT_EQ(ReadFile(path), "[System]\nIP=1.1.1.1\nUser=QSECOFR\n");
+}
+
 TEST_F(ProfileFileTest, RefusedWriteRaisesWithTheNameAsOpened) {
     const std::string missingDir = dir / "no-such-dir/file.ini";
     EXPECT_EQ(WriteError(missingDir), "Unable to write to " + missingDir);
