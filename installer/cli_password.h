@@ -11,8 +11,10 @@ namespace installer {
 inline constexpr char kPasswordVariable[] = "APPLY_UPDATE_PASSWORD";
 
 // The password as given (the locale's bytes): the first line of --password-file or of
-// standard input (--password-stdin), else APPLY_UPDATE_PASSWORD. Raises ECliUsage when
-// there is none, or the file cannot be read; no message ever holds the password.
+// standard input (--password-stdin, read without echo at a terminal), else
+// APPLY_UPDATE_PASSWORD. The variable is taken out of the environment in any case. Raises
+// ECliUsage when there is none, or the file cannot be read or can be read by others than
+// its owner; no message ever holds the password.
 std::string ReadPassword(const CliOptions& options);
 
 } // namespace installer

@@ -252,6 +252,8 @@ struct UsageCase {
     std::vector<std::string> arguments;
     const char* password; // in the environment; null for none
     const char* complaint;
+    // The permissions of a password file "pw" made in the working folder; 0 for none.
+    std::filesystem::perms passwordFileMode = std::filesystem::perms::none;
 };
 
 // "Hunter2x" stands for a secret typed where it does not belong; it must never be echoed.
@@ -287,6 +289,17 @@ const UsageCase kUsageCases[] = {
      {"--host", "127.0.0.1:70000"},
      "Secret1",
      "must be a number from 1 to 65535"},
+    {"PasswordFileEveryoneCanRead",
+     {"--password-file", "pw"},
+     nullptr,
+     "The password file pw can be read by others than its owner; make it private (chmod 600 "
+     "pw).",
+     std::filesystem::perms(0644)},
+    {"PasswordFileItsGroupCanRead",
+     {"--password-file", "pw"},
+     nullptr,
+     "The password file pw can be read by others than its owner",
+     std::filesystem::perms(0640)},
 };
 
 class CliUsageTest : public ::testing::TestWithParam<UsageCase> {};
@@ -301,6 +314,10 @@ TEST_P(CliUsageTest, RefusedBeforeConnectingWithStatusTwo) {
     if (!c.password)
         call.environment.erase("APPLY_UPDATE_PASSWORD");
     call.arguments.insert(call.arguments.end(), c.arguments.begin(), c.arguments.end());
+    if (c.passwordFileMode != std::filesystem::perms::none) {
+        test_support::WriteFile(dir / "pw", "Hunter2x\n");
+        std::filesystem::permissions(dir / "pw", c.passwordFileMode);
+    }
 
     const CliRun run = RunCli(call);
 
@@ -350,6 +367,7 @@ TEST_P(CliSecretTest, PasswordNeverInAnyOutputOrFile) {
         call.environment["APPLY_UPDATE_PASSWORD"] = utf8;
     } else if (source == "file") {
         test_support::WriteFile(dir / "secrets/password", utf8 + "\n");
+        std::filesystem::permissions(dir / "secrets/password", std::filesystem::perms(0600));
         call.arguments.insert(call.arguments.end(), {"--password-file", dir / "secrets/password"});
     } else {
         call.input = utf8 + "\n";
