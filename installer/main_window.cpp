@@ -2,6 +2,7 @@
 
 #include "installer/apply_texts.h"
 #include "installer/certificate_dialog.h"
+#include "installer/log_masking.h"
 #include "installer/message_boxes.h"
 #include "installer/name_fmt_dialog.h"
 #include "installer/readme_dialog.h"
@@ -9,6 +10,7 @@
 #include "installer/upload_progress_bar.h"
 #include "installer/window_support.h"
 #include "platform/paths.h"
+#include "platform/private_file.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -23,7 +25,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -538,20 +539,11 @@ void TApplyUpdateForm::SaveLogAs() {
 }
 
 bool TApplyUpdateForm::WriteLog(const QString& path) const {
-    QString text = StatusMemo->toPlainText();
-    // The longer password first, so that one holding the other is masked whole.
-    QString passwords[] = {logPassword_, PassEdt->text()};
-    if (passwords[0].size() < passwords[1].size())
-        std::swap(passwords[0], passwords[1]);
-    for (const QString& password : passwords) {
-        if (!password.isEmpty())
-            text.replace(password, QStringLiteral("********"));
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = text.toUtf8();
-    return file.write(bytes) == bytes.size() && file.commit();
+    const std::string text =
+        MaskPasswords(StatusMemo->toPlainText().toStdString(),
+                      {logPassword_.toStdString(), PassEdt->text().toStdString()});
+    // Readable by its owner only: the log holds the host's conversation.
+    return platform::WritePrivateFile(QFile::encodeName(path).toStdString(), text);
 }
 
 std::string TApplyUpdateForm::ExecutableDirectory() const {

@@ -109,6 +109,8 @@ TEST_F(ApplyWindowTest, SavedLogNeverHoldsThePasswordEvenWhenTheHostEchoesIt) {
     const std::string text(std::istreambuf_iterator<char>(in), {});
     EXPECT_THAT(text, ::testing::HasSubstr("password ******** expired"));
     EXPECT_THAT(text, Not(::testing::HasSubstr("Secret1")));
+    EXPECT_EQ(std::filesystem::status(saved).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(ApplyWindowTest, LockedObjectEndsWithTheErrorDialog) {
