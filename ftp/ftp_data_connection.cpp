@@ -40,6 +40,10 @@ void TFtpClient::NewDataConnection() {
     FDataConnection->TimeOut = TimeOut;
     if (OnPacketSent)
         FDataConnection->OnPacketSent = OnPacketSent;
+    // Of the data connection's own statuses only a refused stranger is worth passing on.
+    FDataConnection->OnConnectionRefused = [this](TComponent*, const std::string& text) {
+        StatusMessage(8, text);
+    };
 }
 
 bool TFtpClient::OpenDataConnection(const std::string& LocalFile, const std::string& RemoteFile) {
@@ -69,7 +73,11 @@ TFtpClient::Opening TFtpClient::OpenOnce(bool passive, bool mayFallBack,
     } else {
         const platform::AddressFamily family = Family();
         FDataConnection->Port = 0;
-        FDataConnection->Listen(true, family);
+        // The host connects back to the address this end of the control connection has,
+        // which PORT (EPRT) names, and nobody but the host may take the file: the listener
+        // is bound to that address alone and closes, unanswered, a connection from any
+        // address but the host's.
+        FDataConnection->Listen(true, LocalSocketAddress(), PeerAddress());
         const std::string reply =
             family == platform::AddressFamily::IPv6
                 ? Transaction("EPRT " + ExtendedPortArgument(true, LocalAddressText(),

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -139,6 +140,13 @@ public:
     // unless told otherwise: the family of the connection the peer is reached over).
     void Listen(bool SyncAccept);
     void Listen(bool SyncAccept, platform::AddressFamily Family);
+    // Listens at `Local`'s address (on the Port property's port; 0: one the system chooses)
+    // for a connection from `From`'s address only; both given ports are ignored. A
+    // connection from any other address is reset as soon as it is noticed, before a byte is
+    // sent to it, and is reported (status level 8 and OnConnectionRefused); the wait goes on
+    // as though it had never come.
+    void Listen(bool SyncAccept, const platform::SocketAddress& Local,
+                const platform::SocketAddress& From);
     // Makes the connection that Accept returned this object's socket and closes the
     // listening one.
     void TakeAcceptedConnection(TSocket Accepted);
@@ -151,6 +159,8 @@ public:
     // scope), and the family of the socket.
     std::string LocalAddressText();
     std::uint16_t LocalPort();
+    // This end's address and port as the system gives them (an IPv6 one with its scope).
+    platform::SocketAddress LocalSocketAddress();
     platform::AddressFamily Family();
 
     // The address (with its port) that the last Connect reached: one of the host's
@@ -221,6 +231,9 @@ public:
     TNotifyEvent OnPacketSent;  // fired by SendFile after every successful send
     TNotifyEvent FOnReadReady;  // hook of the read notification
     TNotifyEvent FOnAcceptReady;
+    // A listener closed a connection from an address it does not take connections from;
+    // the text says from where ("Refused a data connection from 127.0.0.2").
+    TOnStatus OnConnectionRefused;
 
     // --- state readable (and, for the data connection, writable) by the FTP client ---
     TSocket FSocket = kInvalidSocket;
@@ -282,6 +295,19 @@ protected:
     // dropped (RequestCloseSocket).
     void DropTls();
 
+    // Listens at `Local` (its port replaced by the Port property's) for connections from
+    // `From`'s address, or from anyone without it.
+    void ListenAt(platform::SocketAddress Local, bool SyncAccept,
+                  const std::optional<platform::SocketAddress>& From);
+    // On a listener's accept notification: whether a connection waits for Accept. A listener
+    // open to anyone leaves the accepting to Accept. One that takes a single address accepts
+    // what is pending here, closes every connection from elsewhere and holds the first from
+    // that address; false when none has come (the wait goes on). A failed accept counts as
+    // a connection, for Accept to report.
+    bool ScreenIncoming();
+    // Closes a held connection that Accept never handed out.
+    void DropHeldConnection();
+
     bool FShuttingDown = false;
     bool FLastEventOk = false;
     int FLastEventError = 0; // the error code of the last notification (0: none)
@@ -305,4 +331,9 @@ private:
     // sending a file): a close notification is then left to it, since it sees the end of
     // the stream itself and holds the connection until its wait is over.
     bool FTlsBusy = false;
+    // The address a listener takes connections from; none: any address.
+    std::optional<platform::SocketAddress> FAcceptFrom;
+    // The connection from that address, accepted when it was noticed, until Accept takes it.
+    platform::SocketHandle FHeldConnection = platform::kNoSocket;
+    platform::SocketAddress FHeldPeer;
 };

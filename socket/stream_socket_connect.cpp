@@ -329,6 +329,7 @@ void TStreamSocket::RequestCloseSocket() {
     StatusMessage(4, "Request Close Socket");
     Connected = false;
     DropTls(); // the close-notify goes before the socket closes
+    DropHeldConnection();
     if (FSocket == kInvalidSocket)
         return;
     if (platform::SocketClose(Handle()) != 0) {
@@ -415,6 +416,8 @@ void TStreamSocket::HandleSocketMessage(TMessage& Msg) {
                 }
                 break;
             case platform::kFdAccept:
+                if (!ScreenIncoming())
+                    break; // nothing for Accept: a stranger's connection was closed
                 Connected = true;
                 if (FOnAcceptReady)
                     FOnAcceptReady(this);
@@ -438,14 +441,17 @@ void TStreamSocket::HandleSocketMessage(TMessage& Msg) {
                 break;
             }
         } else if (Msg.Msg == kLookupMessage) {
-            FAsyncDone = true;
-            if (event == platform::kFdAccept) {
+            if (event != platform::kFdAccept) {
+                FAsyncDone = true;
+            } else if (ScreenIncoming()) {
                 // The incoming connection of a listener: a connection, not a disconnection,
                 // so the accept hook is what is told.
+                FAsyncDone = true;
                 Connected = true;
                 if (!Destroying() && FOnAcceptReady)
                     FOnAcceptReady(this);
             }
+            // Otherwise a stranger's connection was closed unanswered: it ends no wait.
         }
     } catch (...) {
     }

@@ -1,5 +1,6 @@
 // The listener of an active-mode data connection: listen on a port the system chooses, tell
-// the PORT argument, accept the one incoming connection.
+// the PORT argument, accept the one incoming connection (from the one address expected,
+// when the listener was given one).
 #include "socket/stream_socket.h"
 
 #include <algorithm>
@@ -28,18 +29,21 @@ std::string TStreamSocket::GetPortString() {
     return FormatPortString(local.port);
 }
 
-std::string TStreamSocket::LocalAddressText() {
+platform::SocketAddress TStreamSocket::LocalSocketAddress() {
     platform::SocketAddress local;
     platform::SocketLocalName(Handle(), &local);
+    return local;
+}
+
+std::string TStreamSocket::LocalAddressText() {
+    platform::SocketAddress local = LocalSocketAddress();
     // The scope names an interface of this machine; it means nothing to the peer.
     local.scopeId = 0;
     return platform::AddressText(local);
 }
 
 std::uint16_t TStreamSocket::LocalPort() {
-    platform::SocketAddress local;
-    platform::SocketLocalName(Handle(), &local);
-    return local.port;
+    return LocalSocketAddress().port;
 }
 
 platform::AddressFamily TStreamSocket::Family() {
@@ -51,12 +55,25 @@ void TStreamSocket::Listen(bool SyncAccept) {
 }
 
 void TStreamSocket::Listen(bool SyncAccept, platform::AddressFamily Family) {
-    StatusMessage(8, "Listening");
-    if (FSocket == kInvalidSocket || platform::SocketFamily(Handle()) != Family)
-        ReplaceSocket(Family);
     // Any local address of the family: the unspecified one.
-    FSockAddr = {};
-    FSockAddr.family = Family;
+    platform::SocketAddress any;
+    any.family = Family;
+    ListenAt(any, SyncAccept, std::nullopt);
+}
+
+void TStreamSocket::Listen(bool SyncAccept, const platform::SocketAddress& Local,
+                           const platform::SocketAddress& From) {
+    ListenAt(Local, SyncAccept, From);
+}
+
+void TStreamSocket::ListenAt(platform::SocketAddress Local, bool SyncAccept,
+                             const std::optional<platform::SocketAddress>& From) {
+    StatusMessage(8, "Listening");
+    DropHeldConnection();
+    FAcceptFrom = From;
+    if (FSocket == kInvalidSocket || platform::SocketFamily(Handle()) != Local.family)
+        ReplaceSocket(Local.family);
+    FSockAddr = Local;
     FSockAddr.port = static_cast<std::uint16_t>(Port & 0xFFFF);
     FAsyncDone = false;
     // Failures of bind and listen show as an accept notification that never comes.
@@ -64,6 +81,45 @@ void TStreamSocket::Listen(bool SyncAccept, platform::AddressFamily Family) {
     platform::AsyncSelect(Handle(), FSockWindow.get(), SyncAccept ? kLookupMessage : kSocketMessage,
                           platform::kFdAccept);
     platform::SocketListen(Handle(), 1);
+}
+
+namespace {
+
+// The same host: the address alone counts, never the port (nor an IPv6 scope).
+bool SameAddress(const platform::SocketAddress& a, const platform::SocketAddress& b) {
+    return a.family == b.family && a.bytes == b.bytes;
+}
+
+} // namespace
+
+bool TStreamSocket::ScreenIncoming() {
+    if (!FAcceptFrom || FHeldConnection != platform::kNoSocket)
+        return true;
+    for (;;) {
+        platform::SocketAddress peer;
+        const platform::SocketHandle incoming = platform::SocketAccept(Handle(), &peer);
+        if (incoming == platform::kNoSocket)
+            return platform::SocketLastError() != platform::kWsaEWouldBlock;
+        if (SameAddress(peer, *FAcceptFrom)) {
+            FHeldConnection = incoming;
+            FHeldPeer = peer;
+            return true;
+        }
+        // Another program's connection: it gets nothing, not even a TLS greeting, and a
+        // reset tells it at once that it was refused.
+        platform::SocketSetLinger(incoming, true, 0);
+        platform::SocketClose(incoming);
+        const std::string text = "Refused a data connection from " + platform::AddressText(peer);
+        StatusMessage(8, text);
+        if (!Destroying() && OnConnectionRefused)
+            OnConnectionRefused(this, text);
+    }
+}
+
+void TStreamSocket::DropHeldConnection() {
+    if (FHeldConnection != platform::kNoSocket)
+        platform::SocketClose(FHeldConnection);
+    FHeldConnection = platform::kNoSocket;
 }
 
 TSocket TStreamSocket::Accept() {
@@ -75,7 +131,14 @@ TSocket TStreamSocket::Accept() {
     if (!FLastEventOk)
         throw ESockError("Error creating Data Connection", SockErrorKind::DataConnection);
     platform::SocketAddress peer;
-    const platform::SocketHandle accepted = platform::SocketAccept(Handle(), &peer);
+    platform::SocketHandle accepted = platform::kNoSocket;
+    if (FAcceptFrom) {
+        // Accepted already, when its notification screened it.
+        accepted = std::exchange(FHeldConnection, platform::kNoSocket);
+        peer = FHeldPeer;
+    } else {
+        accepted = platform::SocketAccept(Handle(), &peer);
+    }
     if (accepted == platform::kNoSocket || accepted >= kInvalidSocket) {
         // No usable connection after all (or a handle beyond 16 bits): a failed data
         // connection, not a handle of 65535 that every later call would trip over.

@@ -1,22 +1,28 @@
 // The data connection's modes against real servers over IPv4 and IPv6 (the host emulator and
-// pyftpdlib), the automatic switch to passive when the host cannot connect back, and a host
-// that will not end the STOR it could not connect back for.
+// pyftpdlib), the automatic switch to passive when the host cannot connect back, a host
+// that will not end the STOR it could not connect back for, and another program that
+// connects to the announced port before the host.
 #include "ftp/ftp_client.h"
 #include "ftp/reply_parsing.h"
 #include "platform/host_lookup.h"
 #include "tests/support/client_hang_guard.h"
 #include "tests/support/ftp_client_fixture.h"
 #include "tests/support/host_emulator.h"
+#include "tests/support/loopback_socket.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/sha256.h"
 #include "tests/support/temporary_directory.h"
+#include "tests/support/test_certificates.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <fstream>
 #include <memory>
 #include <netinet/in.h>
+#include <optional>
 #include <random>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -202,6 +208,76 @@ INSTANTIATE_TEST_SUITE_P(
                      {"--reply-to", "PORT", "425 Unable to open data connection."},
                      {"PORT", "PASV", "STOR", "PASV", "STOR"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct StrangerCase {
+    const char* name;
+    TFtpSecurity security;
+};
+
+class StrangerOnThePort : public DataConnectionTest,
+                          public ::testing::WithParamInterface<StrangerCase> {};
+
+TEST_P(StrangerOnThePort, GetsNothingAndTheHostsOwnConnectionCarriesTheFile) {
+    const StrangerCase& c = GetParam();
+    HostEmulatorConfig config{"QSECOFR", "Secret1", {"--listen", "127.0.0.1"}};
+    std::optional<test_support::TestCertificates> certificates;
+    if (c.security != TFtpSecurity::None) {
+        certificates.emplace();
+        config.options.insert(config.options.end(),
+                              {"--tls", "explicit", "--cert", certificates->Pem("host"), "--key",
+                               certificates->Key("host")});
+        ftp.CAFile = certificates->Pem("ca");
+    }
+    HostEmulator host(config);
+    ftp.Host = "127.0.0.1";
+    ftp.Port = host.Port();
+    ftp.UserID = host.User();
+    ftp.Password = host.Password();
+    ftp.Security = c.security;
+    ftp.DataConnection = TDataConnectionMode::Active;
+    ftp.Connect();
+    ftp.Mode(2);
+    const std::string bytes = RandomBytes(100000, 11);
+    const auto file = WriteFile(local.Path() / "upload.svf", bytes);
+
+    // Another program on this machine, at 127.0.0.2, connects to the announced port as soon
+    // as STOR goes out, before the host can.
+    int stranger = -1;
+    std::string listenerAddress;
+    std::uint16_t listenerPort = 0;
+    std::vector<std::string> statuses;
+    ftp.ReportLevel = 8;
+    ftp.OnStatus = [&](TComponent*, const std::string& status) {
+        statuses.push_back(status);
+        if (status.rfind("STOR ", 0) != 0 || stranger >= 0)
+            return;
+        listenerAddress = ftp.FDataConnection->LocalAddressText();
+        listenerPort = ftp.FDataConnection->LocalPort();
+        stranger = test_support::ConnectFrom("127.0.0.2", "127.0.0.1", listenerPort);
+    };
+    EXPECT_NO_THROW(ftp.Upload(file.string(), "KDXSUPPT/UPLOAD"));
+    ftp.OnStatus = nullptr;
+
+    ASSERT_GE(stranger, 0);
+    char byte = 0;
+    const auto received = ::recv(stranger, &byte, 1, 0);
+    const int error = errno;
+    EXPECT_EQ(received, -1); // not a byte
+    EXPECT_EQ(error, ECONNRESET) << "the stranger's connection was not refused";
+    ::close(stranger);
+    EXPECT_THAT(statuses, ::testing::Contains("Refused a data connection from 127.0.0.2"));
+    EXPECT_EQ(listenerAddress, ftp.LocalAddressText());
+    EXPECT_EQ(test_support::Sha256Hex(host.StoredFile("KDXSUPPT", "UPLOAD").value_or("")),
+              test_support::Sha256Hex(bytes));
+    EXPECT_THAT(DataCommands(host), ElementsAreArray({"PORT", "STOR"}));
+    const std::vector<std::string> commands = host.Commands();
+    EXPECT_THAT(commands, ::testing::Contains("PORT 127,0,0,1" + FormatPortString(listenerPort)));
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, StrangerOnThePort,
+                         ::testing::Values(StrangerCase{"Plain", TFtpSecurity::None},
+                                           StrangerCase{"ExplicitTls", TFtpSecurity::ExplicitTls}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct AborCase {
     const char* name;

@@ -1,9 +1,15 @@
-// The data connection listener: the PORT argument, accepting one connection, and a cancel
-// while waiting for a peer that never comes.
+// The data connection listener: the PORT argument, accepting one connection, one that takes
+// connections from a single address only, and a cancel while waiting for a peer that never
+// comes.
 #include "tests/socket/socket_peer.h"
 #include "tests/support/loopback_socket.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
 
 namespace {
 
@@ -85,6 +91,41 @@ TEST(ListenAccept, CancelWhileNoPeerComesGivesAcceptingCanceled) {
     }
     EXPECT_TRUE(cancel.Fired());
     EXPECT_TRUE(data.FCanceled); // left set for the caller
+}
+
+TEST(ListenAccept, FromOneAddressAStrangerIsClosedUnansweredAndTheWaitGoesOn) {
+    const platform::SocketAddress loopback = *platform::NumericAddress("127.0.0.1");
+    TStreamSocket data;
+    std::vector<std::string> refusals;
+    data.OnConnectionRefused = [&](TComponent*, const std::string& text) {
+        refusals.push_back(text);
+    };
+    data.Port = 0;
+    data.Listen(true, loopback, loopback);
+    EXPECT_EQ(data.LocalAddressText(), "127.0.0.1");
+    const std::uint16_t port = data.LocalPort();
+
+    const int stranger = test_support::ConnectFrom("127.0.0.2", "127.0.0.1", port);
+    ASSERT_GE(stranger, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !refusals.empty(); }));
+    EXPECT_FALSE(data.Connected);
+    char byte = 0;
+    const auto received = ::recv(stranger, &byte, 1, 0);
+    const int error = errno;
+    EXPECT_EQ(received, -1); // not a byte
+    EXPECT_EQ(error, ECONNRESET) << "the stranger's connection was not refused";
+    test_support::CloseSocket(stranger);
+    EXPECT_EQ(refusals, std::vector<std::string>{"Refused a data connection from 127.0.0.2"});
+
+    const int peer = test_support::ConnectTo("127.0.0.1", port);
+    ASSERT_GE(peer, 0);
+    DelayedAction watchdog(10000, [&] { data.Cancel(); });
+    data.TakeAcceptedConnection(data.Accept());
+    EXPECT_FALSE(watchdog.Fired());
+    data.Writeln("payload");
+    data.CloseGracefully();
+    EXPECT_EQ(test_support::ReceiveUntilClosed(peer), "payload\r\n");
+    test_support::CloseSocket(peer);
 }
 
 TEST(ListenAccept, WithoutSyncAcceptTheNotificationDoesNotEndTheWait) {

@@ -13,4 +13,8 @@ int ListenLoopback(std::uint16_t& port);
 // A connected socket to address:port, or -1.
 int ConnectTo(const std::string& address, std::uint16_t port);
 
+// The same from another address of this machine (`source`, such as 127.0.0.2), as another
+// program there would connect. Its reads give up after 10 s.
+int ConnectFrom(const std::string& source, const std::string& address, std::uint16_t port);
+
 } // namespace test_support
