@@ -4,6 +4,7 @@
 #include "installer/apply_texts.h"
 #include "installer/apply_ui.h"
 #include "installer/certificate_trust.h"
+#include "installer/package_names.h"
 #include "installer/program_values.h"
 #include "installer/remembered_settings.h"
 #include "installer/text.h"
@@ -176,6 +177,19 @@ bool ApplyProcedure::Validate(Inputs& inputs) {
         Refuse(kBadPort);
         return false;
     }
+    // The target library goes into the install command, as a parameter of its own.
+    const std::string targetLibrary = ui_.FieldText(ApplyField::TargetLibEdt);
+    if (!IsIbmiName(targetLibrary)) {
+        Refuse(NotANameMessage(kTargetLibraryCaption, targetLibrary));
+        return false;
+    }
+    // The descriptor is read again during the run; what it names now must still be sound.
+    try {
+        CheckDescriptorValues(*values_.descriptor);
+    } catch (const EDescriptorValue& error) {
+        Refuse(error.Message());
+        return false;
+    }
     return true;
 }
 
@@ -212,6 +226,7 @@ void ApplyProcedure::EnterBusy() {
 
 void ApplyProcedure::LeaveBusy() {
     progress_.EndRun();
+    ui_.ShowConnectionSecurity("");
     busy_ = false;
     if (OnBusyChanged)
         OnBusyChanged(false);
@@ -312,7 +327,7 @@ void ApplyProcedure::Script(const Inputs& inputs, const std::string& updateId) {
     PrepareSaveFile(kLockCheckSaveFile, kLockSaveFileNotFound + library + kWillBeCreated);
     step_ = ApplyStep::TransferLockCheck;
     Log(kTransferringLockCheck, 0);
-    Upload(PackageFile(kLockCheckLocalFile), library + "/" + kLockCheckSaveFile);
+    Upload(kLockCheckLocalFile, library + "/" + kLockCheckSaveFile);
 
     step_ = ApplyStep::RestoreLockCheck;
     Log(kRestoringLockCheck, 0);
@@ -337,7 +352,11 @@ void ApplyProcedure::Connect(const Inputs& inputs) {
     ftp_.Port = inputs.address.portGiven                              ? inputs.address.port
                 : connection_.security == SecurityChoice::ImplicitTls ? kImplicitTlsPort
                                                                       : kFtpPort;
-    ftp_.CAFile = connection_.caFile.empty() ? std::string() : PackageFile(connection_.caFile);
+    // The descriptor names the package's own authorities; the command line may name a file of
+    // the operator's by its full path.
+    const std::string& caFile = connection_.caFile;
+    ftp_.CAFile =
+        caFile.empty() || caFile.front() == '/' ? caFile : ui_.ExecutableDirectory() + caFile;
     ftp_.OnCertificate = [this, &inputs](TComponent*, const platform::TlsVerification& verification,
                                          bool& accept) {
         DecideCertificate(inputs, verification, accept);
@@ -347,6 +366,9 @@ void ApplyProcedure::Connect(const Inputs& inputs) {
     ftp_.Password = inputs.password;
     ui_.ClearLog();
     Log(kConnectingTo + inputs.ipAddress, 1);
+    // The password is about to cross the network: say so while it does, and afterwards.
+    if (connection_.security == SecurityChoice::None)
+        ui_.ShowConnectionSecurity(kNotSecured);
     {
         BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Connecting, inputs.ipAddress,
                              WaitBoundMs);
@@ -373,8 +395,11 @@ void ApplyProcedure::DecideCertificate(const Inputs& inputs,
                                     RememberSettingsAtEnd);
         watchdog_.Begin(ApplyWatchdog::Phase::Connecting, inputs.ipAddress, WaitBoundMs);
     }
-    if (accept)
-        Log(kSecuredWith + ftp_.TlsVersion() + " (" + ftp_.TlsCipher() + ").", 0);
+    if (!accept)
+        return;
+    Log(kSecuredWith + ftp_.TlsVersion() + " (" + ftp_.TlsCipher() + ").", 0);
+    ui_.ShowConnectionSecurity(std::string(kSecuredState) + " (" + ftp_.TlsVersion() + ")");
+    result_.secured = true;
 }
 
 void ApplyProcedure::SetNameFormat() {
@@ -403,7 +428,8 @@ void ApplyProcedure::PrepareSaveFile(const std::string& file, const std::string&
     CheckStop();
 }
 
-void ApplyProcedure::Upload(const std::string& localFile, const std::string& remoteFile) {
+void ApplyProcedure::Upload(const std::string& packageName, const std::string& remoteFile) {
+    const std::string localFile = ui_.ExecutableDirectory() + packageName;
     // Counts what this upload puts on the data connection, however it ends; whoever else
     // listens to the client's packets still hears every one.
     struct CountSent {
@@ -425,7 +451,7 @@ void ApplyProcedure::Upload(const std::string& localFile, const std::string& rem
     progress_.Begin(localFile);
     try {
         BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Uploading, localFile, WaitBoundMs);
-        ftp_.Upload(localFile, remoteFile);
+        ftp_.Upload(PackageFile(packageName), remoteFile);
     } catch (...) {
         progress_.Finish(false);
         throw;
@@ -472,7 +498,7 @@ void ApplyProcedure::TransferUpdate(const std::string& updateId) {
     Log(kTransferringUpdate, 0);
     const std::string updateFile =
         values_.descriptor->ReadString(kDefaultsSection, kFilenameKey, kDefaultFilename);
-    Upload(PackageFile(updateFile), updateId);
+    Upload(updateFile, updateId);
 }
 
 void ApplyProcedure::Install(const std::string& updateId) {
@@ -498,11 +524,12 @@ void ApplyProcedure::Install(const std::string& updateId) {
 }
 
 std::string ApplyProcedure::PackageFile(const std::string& name) const {
-    if (name.empty() || name.front() == '/' || ui_.FileExists(name))
-        return name;
-    const std::string besideExecutable = ui_.ExecutableDirectory() + name;
-    // Not found anywhere: the name as given, so the upload's error names what was asked for.
-    return ui_.FileExists(besideExecutable) ? besideExecutable : name;
+    // Never the working folder: a file planted there under a package file's name would be
+    // uploaded, restored and run on the host.
+    const std::string path = ui_.ExecutableDirectory() + name;
+    if (!IsPackageFileName(name) || !ui_.FileExists(path))
+        throw platform::EFOpenError(name); // names what the package lacks
+    return path;
 }
 
 void ApplyProcedure::LogOff(std::exception_ptr& failure) {

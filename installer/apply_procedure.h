@@ -91,7 +91,8 @@ private:
                            bool& accept);
     void SetNameFormat();
     void PrepareSaveFile(const std::string& file, const std::string& missingLine);
-    void Upload(const std::string& localFile, const std::string& remoteFile);
+    // Sends the package's file of that name.
+    void Upload(const std::string& packageName, const std::string& remoteFile);
     bool CheckLocks();
     void TransferUpdate(const std::string& updateId);
     void Install(const std::string& updateId);
@@ -108,8 +109,8 @@ private:
     std::exception_ptr Explain(std::exception_ptr error);
     // Whether an error that a step caught is the host's answer to its command.
     bool AnsweredByHost() const;
-    // A local file of the package: a relative name is looked for in the current
-    // directory first, then beside the executable.
+    // A file of the package folder (beside the executable); raises EFOpenError naming the
+    // file when the package has none of that name.
     std::string PackageFile(const std::string& name) const;
 
     void Log(const std::string& message, int blankLines);

@@ -46,6 +46,8 @@ struct ApplyResult {
     std::string message;
     // Bytes put on the data connections of the run's uploads, a cut-short one included.
     std::int64_t bytesSent = 0;
+    // The run spoke to the host over TLS: its password and data were never in clear.
+    bool secured = false;
 };
 
 // Stable lower-case names for reports and scripts: "applied", "install-failed", ...;

@@ -68,6 +68,13 @@ inline constexpr char kConnectionFailed[] =
 // The control connection is secured: "Secured with TLS 1.3 (TLS_AES_256_GCM_SHA384)."
 inline constexpr char kSecuredWith[] = "Secured with ";
 
+// Beside the progress while a run is connected, never in the status log.
+inline constexpr char kNotSecured[] = "Not secured";
+inline constexpr char kNotSecuredDetail[] =
+    "The password and the update cross the network in clear.";
+// "Secured (TLS 1.3)"
+inline constexpr char kSecuredState[] = "Secured";
+
 // The control connection ended under a run, after the log-on.
 inline constexpr char kConnectionLost[] = "The connection to the AS/400 was lost.";
 

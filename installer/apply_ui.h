@@ -106,6 +106,11 @@ public:
     // The run has ended: the progress goes away until the next run's first upload.
     virtual void HideUploadProgress() = 0;
 
+    // How the conversation with the host is protected, from the log-on to the run's end:
+    // kNotSecured, or "Secured (TLS 1.3)" once the host's certificate was accepted. An empty
+    // text takes it away. It is no line of the status log.
+    virtual void ShowConnectionSecurity(const std::string& state) = 0;
+
     // Where the package is: the executable's full path and its directory (with a
     // trailing "/"), and whether a file (not a directory) exists.
     virtual std::string ExecutablePath() const = 0;

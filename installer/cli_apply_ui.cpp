@@ -1,5 +1,6 @@
 #include "installer/cli_apply_ui.h"
 
+#include "installer/apply_texts.h"
 #include "installer/certificate_trust.h"
 #include "installer/cli_options.h"
 #include "installer/cli_text.h"
@@ -28,6 +29,12 @@ void CliApplyUi::ShowMessage(const std::string& text) {
 
 void CliApplyUi::ErrorDialog(const std::string& text) {
     ShowMessage(text);
+}
+
+void CliApplyUi::ShowConnectionSecurity(const std::string& state) {
+    if (state == kNotSecured)
+        errors_.Utf8(std::string("warning: not secured: ") + kNotSecuredDetail +
+                     " Use --security tls where the host has a certificate.");
 }
 
 int CliApplyUi::ShowReadmeModal() {

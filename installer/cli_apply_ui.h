@@ -65,6 +65,8 @@ public:
     // Standard output carries the status log and nothing else.
     void ShowUploadProgress(int, const std::string&) override {}
     void HideUploadProgress() override {}
+    // A run without TLS gets one warning on standard error; standard output stays the log's.
+    void ShowConnectionSecurity(const std::string& state) override;
     std::string ExecutablePath() const override;
     std::string ExecutableDirectory() const override { return packageDirectory_; }
     // The package's files come from the package folder only: a relative name is never

@@ -37,9 +37,7 @@ void CheckPackage(const ProgramValues& values, bool readmeRead) {
                         ", the lock-check save file.");
     const std::string updateFile =
         values.descriptor->ReadString(kDefaultsSection, kFilenameKey, kDefaultFilename);
-    const std::string updatePath =
-        !updateFile.empty() && updateFile.front() == '/' ? updateFile : folder + updateFile;
-    if (updateFile.empty() || !RegularFile(updatePath))
+    if (updateFile.empty() || !RegularFile(folder + updateFile))
         throw ECliUsage("The package in " + folder + " has no " +
                         (updateFile.empty() ? std::string("update save file") : updateFile) +
                         ", the update's save file (Filename in " + kDescriptorName + ").");

@@ -9,6 +9,7 @@
 #include "installer/cli_package.h"
 #include "installer/cli_password.h"
 #include "installer/cli_text.h"
+#include "installer/package_names.h"
 #include "installer/program_values.h"
 #include "installer/text.h"
 #include "installer/version.h"
@@ -42,7 +43,8 @@ std::string SummaryJson(const Summary& summary, double seconds) {
            ",\"outcome\":" + JsonString(OutcomeName(summary.result.outcome)) +
            ",\"failed_step\":" + (*step ? JsonString(step) : std::string("null")) +
            ",\"message\":" + JsonString(summary.result.message) + ",\"seconds\":" + number +
-           ",\"bytes_sent\":" + std::to_string(summary.result.bytesSent) + "}";
+           ",\"bytes_sent\":" + std::to_string(summary.result.bytesSent) +
+           ",\"secured\":" + (summary.result.secured ? "true" : "false") + "}";
 }
 
 int ExitStatus(ApplyOutcome outcome) {
@@ -102,6 +104,7 @@ void FillFields(const CliOptions& options, const ProgramValues& values, CliApply
     // line overrides it.
     try {
         ui.connection = ReadDescriptorOptions(descriptor);
+        CheckDescriptorValues(descriptor);
     } catch (const EDescriptorValue& error) {
         throw ECliUsage(error.Message());
     }

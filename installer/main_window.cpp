@@ -5,6 +5,7 @@
 #include "installer/log_masking.h"
 #include "installer/message_boxes.h"
 #include "installer/name_fmt_dialog.h"
+#include "installer/package_names.h"
 #include "installer/readme_dialog.h"
 #include "installer/text.h"
 #include "installer/upload_progress_bar.h"
@@ -192,6 +193,11 @@ void TApplyUpdateForm::CreateControls() {
                        "it goes and how long it will still take"));
     UploadProgressBar->hide();
 
+    SecurityLbl = MakeLabel(this, "", 0, kProgressTop, 0, kProgressHeight);
+    SecurityLbl->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    SecurityLbl->setGeometry(QRect()); // takes no room until a run shows it
+    SecurityLbl->hide();
+
     QWidget* const order[] = {
         SystemEdt.get(), UserIdEdt.get(), PassEdt.get(),    TargetLibEdt.get(), Replaceopt.get(),
         ApplyBtn.get(),  CancelBtn.get(), StatusMemo.get(), Button1.get(),      ReadmeBtn.get()};
@@ -225,9 +231,11 @@ void TApplyUpdateForm::FormCreate() {
     values_ = LoadProgramValues(executablePath_);
     ShowFieldTexts(ReadFieldTexts(*values_.descriptor));
     setWindowTitle(ToQString(CaptionFor(values_.shownUpdateId)));
-    // A descriptor whose choice names nothing the installer knows is refused here, before
-    // the window shows: the package is broken, not the operator's input.
+    // A descriptor whose choice names nothing the installer knows, or whose names are no
+    // names, is refused here, before the window shows: the package is broken, not the
+    // operator's input.
     startOptions_ = ReadStartOptions(*values_.descriptor);
+    CheckDescriptorValues(*values_.descriptor);
 }
 
 void TApplyUpdateForm::ShowFieldTexts(const FieldTexts& texts) {
@@ -362,7 +370,8 @@ void TApplyUpdateForm::SetWindowEnabled(bool enabled) {
     if (!enabled) {
         for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             // Stop stays usable, and the progress, which takes no input, stays readable.
-            if (child == CancelBtn.get() || child == UploadProgressBar.get() || child->isWindow())
+            if (child == CancelBtn.get() || child == UploadProgressBar.get() ||
+                child == SecurityLbl.get() || child->isWindow())
                 continue;
             blockedControls_[child] = child->isEnabled();
             child->setEnabled(false);
@@ -487,6 +496,29 @@ void TApplyUpdateForm::ShowUploadProgress(int permille, const std::string& text)
     bar.SetText(ToQString(text));
     if (bar.isHidden())
         bar.show();
+}
+
+void TApplyUpdateForm::ShowConnectionSecurity(const std::string& state) {
+    const QRect row = UploadProgressBar->geometry().united(SecurityLbl->geometry());
+    if (state.empty()) {
+        SecurityLbl->hide();
+        SecurityLbl->setGeometry(QRect());
+        UploadProgressBar->Place(row);
+        return;
+    }
+    const QString text = ToQString(state);
+    const QString detail = state == kNotSecured
+                               ? QString::fromLatin1(kNotSecuredDetail)
+                               : QStringLiteral("The password and the update are encrypted.");
+    SecurityLbl->setText(text);
+    SecurityLbl->setToolTip(detail);
+    SecurityLbl->setAccessibleName(text);
+    SecurityLbl->setAccessibleDescription(detail);
+    const int width = SecurityLbl->sizeHint().width();
+    SecurityLbl->setGeometry(row.right() + 1 - width, row.top(), width, row.height());
+    UploadProgressBar->Place(
+        QRect(row.left(), row.top(), row.width() - width - kProgressGap, row.height()));
+    SecurityLbl->show();
 }
 
 void TApplyUpdateForm::HideUploadProgress() {

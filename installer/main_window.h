@@ -92,6 +92,7 @@ public:
     void AddLine(const std::string& message, int blankLines) override;
     void ShowUploadProgress(int permille, const std::string& text) override;
     void HideUploadProgress() override;
+    void ShowConnectionSecurity(const std::string& state) override;
     std::string ExecutablePath() const override { return executablePath_; }
     std::string ExecutableDirectory() const override;
     bool FileExists(const std::string& path) const override;
@@ -116,6 +117,9 @@ public:
     // The progress of the save file being sent, beside "Status" while a run uploads; it
     // takes no focus, so the tab order is that of the controls above.
     std::unique_ptr<TUploadProgressBar> UploadProgressBar;
+    // Whether the run's conversation is secured, at the right end of the progress's row
+    // while a run is connected; the progress then keeps the room left of it.
+    std::unique_ptr<QLabel> SecurityLbl;
 
     // The FTP client, owned for the program's life; its OnConnectionFailed is handled by
     // FtpConnectionFailed. Declared before the procedure that drives it, so it outlives it.

@@ -21,10 +21,14 @@ constexpr int kNarrowestStretch = 75;
 
 TUploadProgressBar::TUploadProgressBar(QWidget* parent, const QRect& geometry)
     : QProgressBar(parent) {
-    setGeometry(geometry);
     setTextVisible(true);
     setAlignment(Qt::AlignCenter);
     setFocusPolicy(Qt::NoFocus);
+    Place(geometry);
+}
+
+void TUploadProgressBar::Place(const QRect& geometry) {
+    setGeometry(geometry);
     FitFont();
 }
 
@@ -36,8 +40,8 @@ int TUploadProgressBar::TextRoom() const {
 }
 
 void TUploadProgressBar::FitFont() {
-    // Chosen once, for the widest text of an ordinary upload, so that the font does not
-    // change while the numbers do.
+    // Chosen for each place the bar is given, for the widest text of an ordinary upload, so
+    // that the font does not change while the numbers do.
     QFont narrower = font();
     int stretch = QFont::Unstretched;
     narrower.setStretch(stretch);

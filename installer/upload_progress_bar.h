@@ -20,6 +20,9 @@ public:
     void SetText(const QString& text);
     QString text() const override { return text_; }
 
+    // Moves the bar to `geometry` and fits the font to that place.
+    void Place(const QRect& geometry);
+
     // The width the bar has for its text.
     int TextRoom() const;
 

@@ -64,6 +64,7 @@ public:
     }
     void ShowUploadProgress(int, const std::string&) override {}
     void HideUploadProgress() override {}
+    void ShowConnectionSecurity(const std::string&) override {}
     std::string ExecutablePath() const override { return directory + "apply-update"; }
     std::string ExecutableDirectory() const override { return directory; }
     bool FileExists(const std::string& path) const override { return platform::FileExists(path); }

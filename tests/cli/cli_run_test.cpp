@@ -108,6 +108,24 @@ const ExitCase kExitCases[] = {
      "not-started",
      "",
      ""},
+    {"DescriptorNamesAFileOutsideThePackage",
+     {},
+     [](const std::filesystem::path& package, CliCall&, int) {
+         std::ofstream(package / "update.Ini", std::ios::app) << "\r\nCAFile=../ca.pem\r\n";
+     },
+     2,
+     "not-started",
+     "",
+     ""},
+    {"TargetLibraryIsNoName",
+     {},
+     [](const std::filesystem::path&, CliCall& call, int) {
+         call.arguments.insert(call.arguments.end(), {"--target-library", "QGPL) REPLACE(*YES"});
+     },
+     2,
+     "not-started",
+     "",
+     ""},
     {"ReadmeNotRead",
      {},
      [](const std::filesystem::path& package, CliCall&, int) {
@@ -141,6 +159,7 @@ TEST_P(CliExitTest, ExitStatusAndSummarySayHowTheRunEnded) {
     EXPECT_EQ(summary["outcome"].toString().toStdString(), c.outcome);
     EXPECT_EQ(summary["failed_step"].toString().toStdString(), c.failedStep);
     EXPECT_EQ(summary["update"].toString(), "MYUPD");
+    EXPECT_EQ(summary["secured"], QJsonValue(false));
     const std::vector<std::string> log = run.LogLines();
     EXPECT_EQ(log.empty() ? "" : log.back(), c.lastLogLine);
     if (c.exitStatus == 0) {
@@ -148,7 +167,10 @@ TEST_P(CliExitTest, ExitStatusAndSummarySayHowTheRunEnded) {
         EXPECT_EQ(host->StoredFile("KDXSUPPT", "MYUPD"), kUpdateBytes);
         EXPECT_EQ(summary["bytes_sent"].toInteger(),
                   static_cast<qint64>(kLockCheckBytes.size() + kUpdateBytes.size()));
-        EXPECT_EQ(run.err, "");
+        // Plain FTP says once that the password crossed the network in clear.
+        EXPECT_EQ(run.err, "apply-update-cli: warning: not secured: The password and the update "
+                           "cross the network in clear. Use --security tls where the host has a "
+                           "certificate.\n");
     } else {
         EXPECT_NE(run.err, "");
         // A host's reply ends with its line end; that makes no empty error line.
@@ -184,6 +206,8 @@ TEST(CliTlsTest, CertificateThatNoAuthorityVouchesForIsTrustedOnlyByItsFingerpri
     const CliRun trusted = RunCli(call);
     EXPECT_EQ(trusted.exitStatus, 0) << trusted.err;
     EXPECT_THAT(trusted.LogLines(), Contains(::testing::StartsWith("Secured with TLS 1.")));
+    EXPECT_EQ(Summary(trusted)["secured"], QJsonValue(true));
+    EXPECT_EQ(trusted.err, "");
     EXPECT_EQ(host->StoredFile("KDXSUPPT", "MYUPD"), kUpdateBytes);
     EXPECT_FALSE(std::filesystem::exists(dir / "config/KDXInst.Ini"));
 }

@@ -192,24 +192,18 @@ TEST_F(InstallerRun, DescriptorOfGarbageRunsWithDefaultsAndStopsAtTheMissingUpda
     }
 }
 
-TEST_F(InstallerRun, VeryLongDescriptorValuesAreCutNotSentWhole) {
+TEST_F(InstallerRun, VeryLongDescriptorValuesAreRefusedBeforeAnythingIsSent) {
     StartHost({"--locked", "LIB/" + std::string(10, 'O')});
     const std::string longLock = "LIB/" + std::string(5000, 'O');
     DescriptorBytes("[Defaults]\r\nUpdate=MYUPD\r\nFilename=MYUPD.SVF\r\nLock1=" + longLock +
                     "\r\nType1=" + std::string(3000, 'T') + "\r\n");
     Apply();
-    // The PARM of the lock check is three fields of exactly ten characters.
-    const auto commands = HostCommands();
-    const auto call = std::find_if(commands.begin(), commands.end(), [](const std::string& c) {
-        return c.find("W_CHKLCK) PARM(") != std::string::npos;
-    });
-    ASSERT_NE(call, commands.end());
-    EXPECT_NE(
-        call->find("PARM(" + std::string(10, 'O') + "LIB       " + std::string(10, 'T') + ")"),
-        std::string::npos)
-        << *call;
-    // The value as read is cut to 2047 characters, and that is what the log names.
-    EXPECT_TRUE(Logged("The object " + longLock.substr(0, 2047) + " is locked."));
+    // No name is longer than ten characters; the value as read (cut to 2047) is named.
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].find("The update descriptor's Lock1 value \"" +
+                                  longLock.substr(0, 2047) + "\" is not an IBM i object"),
+              0u);
+    EXPECT_TRUE(HostCommands().empty());
     EXPECT_FALSE(Logged(kSuccess));
 }
 

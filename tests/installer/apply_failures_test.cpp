@@ -299,7 +299,56 @@ TEST_F(ApplyFailuresTest, LineBreaksInFieldsNeverReachTheHostAsCommands) {
     Apply();
     EXPECT_THAT(reports, IsEmpty());
     EXPECT_FALSE(HostSent("DLTLIB"));
-    EXPECT_THAT(ui.log, Contains("Invalid character in command"));
+    // No name, so refused before the log-on.
+    EXPECT_THAT(ui.messages, ElementsAre(HasSubstr("is not an IBM i name")));
+}
+
+// What the descriptor or the target library field names goes into CL commands and local
+// paths; anything that is not of its kind is refused, naming the key or field, before the
+// log-on.
+TEST_F(ApplyFailuresTest, ValuesThatAreNotOfTheirKindAreRefusedBeforeLogOn) {
+    StartHost();
+    const std::string standard = "Update=MYUPD\r\nFilename=MYUPD.SVF\r\n";
+    struct Case {
+        std::string descriptor; // [Defaults] lines
+        std::string targetLibrary;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"Update=MYUPD\r\nFilename=../outside.SVF\r\n", "QGPL",
+         "The update descriptor's Filename value \"../outside.SVF\" is not a file of the package"},
+        {"Update=MYUPD\r\nFilename=/etc/hostname\r\n", "QGPL", "Filename value \"/etc/hostname\""},
+        {"Update=MYUPD\r\nFilename=sub\\MYUPD.SVF\r\n", "QGPL", "Filename value"},
+        {"Update=MYUPD\r\nFilename=C:MYUPD.SVF\r\n", "QGPL", "Filename value"},
+        {standard + "CAFile=../ca.pem\r\n", "QGPL", "CAFile value \"../ca.pem\""},
+        {standard + "Tgtlib=PRODLIB) REPLACE(*YES\r\n", "QGPL",
+         "The update descriptor's Tgtlib value \"PRODLIB) REPLACE(*YES\" is not an IBM i name"},
+        {"Update=MY UPD\r\nFilename=MYUPD.SVF\r\n", "QGPL", "Update value \"MY UPD\""},
+        {"Update=1MYUPD\r\nFilename=MYUPD.SVF\r\n", "QGPL", "Update value \"1MYUPD\""},
+        {standard + "SPTLIB=LIB(X)\r\n", "QGPL", "SPTLIB value \"LIB(X)\""},
+        {standard + "SPTLIB=ELEVENCHARS\r\n", "QGPL", "SPTLIB value \"ELEVENCHARS\""},
+        {standard + "Lock1=APPLIB/ORDERS\r\nLock2=APPLIB/ORD) PARM(X\r\n", "QGPL",
+         "Lock2 value \"APPLIB/ORD) PARM(X\" is not an IBM i object"},
+        {standard + "Lock1=/ORDERS\r\n", "QGPL", "Lock1 value \"/ORDERS\""},
+        {standard + "Lock1=LIB/OBJECTNAMEX\r\n", "QGPL", "Lock1 value \"LIB/OBJECTNAMEX\""},
+        {standard + "Lock1=APPLIB/ORDERS\r\nType1=FILE\r\n", "QGPL",
+         "Type1 value \"FILE\" is not an IBM i object type"},
+        {standard, "PRODLIB) REPLACE(*YES",
+         "The Target library \"PRODLIB) REPLACE(*YES\" is not an IBM i name"},
+        {standard, ".QGPL", "The Target library \".QGPL\" is not an IBM i name"},
+        {standard, "", "The Target library \"\" is not an IBM i name"},
+    };
+    for (const Case& c : cases) {
+        Descriptor(c.descriptor);
+        Load();
+        FillFields();
+        ui.fields[ApplyField::TargetLibEdt] = c.targetLibrary;
+        ui.messages.clear();
+        Apply();
+        EXPECT_THAT(ui.messages, ElementsAre(HasSubstr(c.message))) << c.descriptor;
+    }
+    EXPECT_THAT(host->Commands(), IsEmpty());
+    EXPECT_THAT(reports, IsEmpty());
 }
 
 } // namespace

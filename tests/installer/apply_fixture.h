@@ -24,7 +24,9 @@ namespace test_support {
 
 class FakeApplyUi : public installer::ApplyUi {
 public:
-    std::map<installer::ApplyField, std::string> fields;
+    // The target library starts as the window's does where the descriptor names none.
+    std::map<installer::ApplyField, std::string> fields = {
+        {installer::ApplyField::TargetLibEdt, "QGPL"}};
     std::set<installer::ApplyField> unsendable; // fields holding a character beyond Latin-1
     bool replace = false;
     int nameFormat = installer::kNameFmtNoOverride;
@@ -48,6 +50,8 @@ public:
     std::vector<std::pair<int, std::string>> progress;
     bool progressVisible = false;
     int progressHidden = 0;
+    // Each connection-security state shown, an empty one for taken away.
+    std::vector<std::string> securityStates;
 
     // Called after each line is added, with the line.
     std::function<void(const std::string&)> onLine;
@@ -75,6 +79,9 @@ public:
     void AddLine(const std::string& message, int blankLines) override;
     void ShowUploadProgress(int permille, const std::string& text) override;
     void HideUploadProgress() override;
+    void ShowConnectionSecurity(const std::string& state) override {
+        securityStates.push_back(state);
+    }
     std::string ExecutablePath() const override;
     std::string ExecutableDirectory() const override { return executableDirectory; }
     bool FileExists(const std::string& path) const override;

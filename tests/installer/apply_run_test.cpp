@@ -58,6 +58,9 @@ TEST_F(ApplyRunTest, SuccessfulRunLogsEveryStepSendsTheScriptAndUploadsBothFiles
     EXPECT_THAT(reports, IsEmpty());
     EXPECT_THAT(ui.errorDialogs, IsEmpty());
     EXPECT_FALSE(ftp->Connected);
+    // Plain FTP is shown as such while connected (never in the log), then taken away.
+    EXPECT_THAT(ui.securityStates, ElementsAre("Not secured", ""));
+    EXPECT_FALSE(procedure->Result().secured);
 }
 
 TEST_F(ApplyRunTest, ProgressFollowsEachSaveFileKeepsItsSummaryAndGoesAtTheRunsEnd) {
@@ -180,10 +183,10 @@ TEST_F(ApplyRunTest, WithoutLockEntriesNoLockCheckIsCalled) {
     EXPECT_EQ(ui.log.back(), "The Apply Update process is complete.");
 }
 
-TEST_F(ApplyRunTest, LockEntriesArePaddedCutAndCheckedInOrder) {
+TEST_F(ApplyRunTest, LockEntriesArePaddedAndCheckedInOrder) {
     StartHost();
     Descriptor("Update=MYUPD\r\nFilename=MYUPD.SVF\r\nLock1=APPLIB/ORDERS\r\nType1=*FILE\r\n"
-               "Lock2=NOSLASH\r\nType2=*PGM\r\nLock3=LIB/OBJECTNAMEX\r\n");
+               "Lock2=NOSLASH\r\nType2=*PGM\r\nLock3=LIB/OBJECTNAME\r\n");
     Load();
     FillFields();
     Apply();
@@ -199,21 +202,21 @@ TEST_F(ApplyRunTest, LockEntriesArePaddedCutAndCheckedInOrder) {
                     "rcmd call PGM(KDXSUPPT/W_CHKLCK) PARM(OBJECTNAMELIB                 )"));
 }
 
-TEST_F(ApplyRunTest, PackageFilesAreFoundInTheCurrentDirectoryFirst) {
+TEST_F(ApplyRunTest, FilesPlantedInTheWorkingFolderAreNeverSent) {
     StartHost();
     StandardDescriptor();
     Load();
     FillFields();
     const std::filesystem::path elsewhere = dir_.Path() / "cwd";
     std::filesystem::create_directories(elsewhere);
-    WriteFile(elsewhere / "W_CHKLCKSF.SVF", "from the current directory");
+    WriteFile(elsewhere / "W_CHKLCKSF.SVF", "planted lock check");
+    WriteFile(elsewhere / "MYUPD.SVF", "planted update");
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(elsewhere);
     Apply();
     std::filesystem::current_path(previous);
 
-    // The lock-check file from the current directory, the update from beside the executable.
-    EXPECT_EQ(host->StoredFile("KDXSUPPT", "W_CHKLCKSF"), "from the current directory");
+    EXPECT_EQ(host->StoredFile("KDXSUPPT", "W_CHKLCKSF"), LockCheckBytes());
     EXPECT_EQ(host->StoredFile("KDXSUPPT", "MYUPD"), UpdateBytes());
     EXPECT_THAT(reports, IsEmpty());
 }

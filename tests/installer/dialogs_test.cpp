@@ -157,6 +157,11 @@ TEST_F(DialogsTest, ConnectionChoicesStartFromTheDescriptorAndAnUnknownOneIsRefu
     windows.reset();
     Descriptor("Security=Kerberos\r\n");
     EXPECT_THROW(Create(), installer::EDescriptorValue);
+    // So is a package that names a file outside itself, or CL text for a library.
+    for (const char* line : {"Filename=../outside.SVF\r\n", "Tgtlib=PRODLIB) REPLACE(*YES\r\n"}) {
+        Descriptor(line);
+        EXPECT_THROW(Create(), installer::EDescriptorValue) << line;
+    }
 }
 
 } // namespace

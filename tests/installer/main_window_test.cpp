@@ -304,6 +304,33 @@ TEST_F(MainWindowTest, UploadProgressShowsItsTextAsGivenBesideStatusAndGoesAgain
     EXPECT_FALSE(bar.isVisible());
 }
 
+TEST_F(MainWindowTest, ConnectionSecurityStandsAtTheRowsEndAndTheProgressKeepsTheRest) {
+    CreateAndShow();
+    installer::TUploadProgressBar& bar = *Form().UploadProgressBar;
+    QLabel& label = *Form().SecurityLbl;
+    const QRect row = bar.geometry();
+    EXPECT_FALSE(label.isVisible());
+    for (const char* state : {"Not secured", "Secured (TLS 1.3)"}) {
+        Form().ShowConnectionSecurity(state);
+        Form().ShowUploadProgress(273, "27%, 1.2 GB of 4.4 GB, 112 MB/s, 30 s left");
+        EXPECT_TRUE(label.isVisible());
+        EXPECT_EQ(label.text(), state);
+        EXPECT_GE(label.width(), label.sizeHint().width()); // never cut
+        EXPECT_EQ(label.geometry().right(), row.right());
+        EXPECT_FALSE(label.geometry().intersects(bar.geometry()));
+        EXPECT_EQ(bar.geometry().left(), row.left());
+        EXPECT_FALSE(label.accessibleDescription().isEmpty());
+        EXPECT_EQ(label.toolTip(), label.accessibleDescription());
+        Form().ShowConnectionSecurity("");
+        EXPECT_FALSE(label.isVisible());
+        EXPECT_EQ(bar.geometry(), row);
+    }
+    Form().ShowConnectionSecurity("Not secured");
+    EXPECT_EQ(Form().SecurityLbl->toolTip(),
+              "The password and the update cross the network in clear.");
+    EXPECT_TRUE(Form().StatusMemo->toPlainText().isEmpty()); // no line of the status log
+}
+
 TEST_F(MainWindowTest, LogMenuSavesTheLogAsUtf8WhereTheOperatorChooses) {
     CreateAndShow();
     Form().PassEdt->setText(QStringLiteral("Secret1"));

@@ -1,3 +1,4 @@
+#include "installer/package_names.h"
 #include "installer/text.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,22 @@ TEST(TrimTest, RemovesCodesUpTo32AtBothEndsOnly) {
 
 TEST(UpperCaseTest, OnlyAsciiLettersChange) {
     EXPECT_EQ(installer::UpperCase("abz AZ 09 _-\xe9\xff"), "ABZ AZ 09 _-\xe9\xff");
+}
+
+TEST(PackageNamesTest, IbmiNamesTypesAndPackageFileNames) {
+    for (const char* name : {"A", "QGPL", "mylib", "U$#@_.9", "$A", "#A", "@A", "_A", "ABCDEFGHIJ"})
+        EXPECT_TRUE(installer::IsIbmiName(name)) << name;
+    for (const char* name : {"", "ABCDEFGHIJK", "1ABC", ".ABC", "A B", "A)", "A/B", "A*",
+                             "\xe9"
+                             "A"})
+        EXPECT_FALSE(installer::IsIbmiName(name)) << name;
+    EXPECT_TRUE(installer::IsIbmiObjectType("*FILE"));
+    for (const char* type : {"FILE", "*", "**FILE", "*FILE X"})
+        EXPECT_FALSE(installer::IsIbmiObjectType(type)) << type;
+    for (const char* file : {"KDX0042.SVF", "*NONE", "..SVF", "a b.svf"})
+        EXPECT_TRUE(installer::IsPackageFileName(file)) << file;
+    for (const char* file : {"", ".", "..", "../x", "a/b", "/etc/hostname", "a\\b", "C:x"})
+        EXPECT_FALSE(installer::IsPackageFileName(file)) << file;
 }
 
 TEST(TextLinesTest, EveryLineEndCountsAndAFinalOneAddsNoLine) {
