@@ -2,6 +2,7 @@
 
 #include "installer/apply_ui.h"
 
+#include <cctype>
 #include <functional>
 
 namespace installer {
@@ -44,6 +45,25 @@ DataConnectionChoice DataConnectionOption(const std::string& value) {
     throw ECliUsage("--data-connection takes auto, active or passive");
 }
 
+// A SHA-256 fingerprint as the refusal prints it or as other tools do: 32 byte pairs of hex
+// digits in either case, with or without a colon between pairs.
+std::string FingerprintOption(const std::string& value) {
+    std::size_t digits = 0;
+    bool wellFormed = !value.empty() && value.back() != ':';
+    for (std::size_t i = 0; wellFormed && i < value.size(); ++i) {
+        if (value[i] == ':')
+            wellFormed = digits > 0 && digits % 2 == 0 && value[i - 1] != ':';
+        else if (std::isxdigit(static_cast<unsigned char>(value[i])) != 0)
+            ++digits;
+        else
+            wellFormed = false;
+    }
+    if (!wellFormed || digits != 64)
+        throw ECliUsage("--trusted-fingerprint takes a SHA-256 fingerprint: 32 pairs of "
+                        "hexadecimal digits, with or without colons (AA:BB:...)");
+    return value;
+}
+
 const std::vector<OptionRow>& Options() {
     static const std::vector<OptionRow> rows = {
         {"--package", "DIR",
@@ -83,7 +103,7 @@ const std::vector<OptionRow>& Options() {
         {"--trusted-fingerprint", "SHA256",
          "trust the host's certificate when its SHA-256 fingerprint is this one, though no\n"
          "authority vouches for it (AA:BB:... as the refusal prints it)",
-         [](CliOptions& o, const std::string& v) { o.trustedFingerprint = v; }},
+         [](CliOptions& o, const std::string& v) { o.trustedFingerprint = FingerprintOption(v); }},
         {"--data-connection", "auto|active|passive",
          "auto: active, passive for the rest of the run once the host cannot connect\n"
          "back; active: the host connects back; passive: this program connects\n"

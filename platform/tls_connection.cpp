@@ -26,6 +26,24 @@ std::string HandshakeFailure(const std::string& why) {
     return "TLS handshake failed: " + why + ".";
 }
 
+// Whether the queued error says that the host and this end found no cipher suite in common:
+// the host's "handshake failure" alert (what a host whose suites are all refused here sends),
+// or a suite chosen that was not offered.
+bool NoCommonSuite() {
+    const unsigned long error = ERR_peek_error();
+    if (ERR_GET_LIB(error) != ERR_LIB_SSL)
+        return false;
+    switch (ERR_GET_REASON(error)) {
+    case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
+    case SSL_R_NO_SHARED_CIPHER:
+    case SSL_R_NO_CIPHERS_AVAILABLE:
+    case SSL_R_WRONG_CIPHER_RETURNED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 // Keeps every resumable session the host hands out, for the next connection to it.
@@ -146,7 +164,14 @@ TlsStep TlsConnection::Handshake() {
             error_ = HandshakeFailure("the host closed the connection");
         break;
     default:
-        if (UnexpectedEndOfStream())
+        if (!impl_->refusal.empty())
+            error_ = "The host's certificate is not acceptable: " + impl_->refusal + ".";
+        else if (NoCommonSuite())
+            error_ = HandshakeFailure(
+                "the host accepted none of the cipher suites offered (" + OpenSslReason() +
+                "); it may offer only weak ones, while TLS 1.3, or TLS 1.2 with ECDHE or DHE "
+                "and AES-GCM or ChaCha20-Poly1305, is required");
+        else if (UnexpectedEndOfStream())
             error_ = HandshakeFailure("the host closed the connection");
         else if (PeerSpokeNoTls())
             error_ = HandshakeFailure("the host did not answer with TLS (" + OpenSslReason() + ")");

@@ -4,9 +4,10 @@
 // become readable or writable, so that the caller's own wait (bounded, cancellable) can
 // wait for exactly that and call again.
 //
-// The certificate check never fails the handshake by itself: the caller sees what it found
-// (Verification) and decides, for example by a fingerprint trusted earlier or by asking the
-// operator. Until the certificate is trusted or accepted, nothing can be written.
+// The certificate check fails the handshake by itself only for a certificate that no trust
+// may make up for (see TlsContext; Error() names the reason). Otherwise the caller sees what
+// it found (Verification) and decides, for example by a fingerprint trusted earlier or by
+// asking the operator. Until the certificate is trusted or accepted, nothing can be written.
 //
 // Reading mirrors the socket calls: Peek copies without removing, Read removes, and bytes
 // already decrypted wait inside the connection (Pending) where the socket shows nothing.

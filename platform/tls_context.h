@@ -1,6 +1,12 @@
 // The settings that every secured connection to one host shares: which authorities are
-// trusted, the lowest and highest TLS version, and how sessions are kept for resumption.
-// The connections themselves are TlsConnection (platform/tls_connection.h).
+// trusted, the lowest and highest TLS version, the policy, and how sessions are kept for
+// resumption. The connections themselves are TlsConnection (platform/tls_connection.h).
+//
+// The policy: OpenSSL's security level 2 (at least); for TLS 1.2 only suites with forward
+// secrecy and authenticated encryption (ECDHE or DHE with AES-GCM or ChaCha20-Poly1305), for
+// TLS 1.3 OpenSSL's own. A host certificate whose key or signature is below the level, or
+// that is not meant for a TLS server, fails the handshake whoever vouches for it: no
+// fingerprint trusted before or operator's answer can take it.
 #pragma once
 
 #include <memory>
@@ -21,8 +27,9 @@ struct TlsOptions {
 
 class TlsContext {
 public:
-    // Trusts the system's authorities plus those of options.caFile. Raises ETlsError when
-    // the CA file cannot be read or holds no certificate.
+    // Trusts the system's authorities (OpenSSL's folder and bundle file, or those that
+    // SSL_CERT_DIR and SSL_CERT_FILE name) plus those of options.caFile. Raises ETlsError
+    // when the CA file cannot be read or holds no certificate.
     explicit TlsContext(const TlsOptions& options = {});
     ~TlsContext();
     TlsContext(const TlsContext&) = delete;

@@ -53,6 +53,9 @@ struct TlsConnection::Impl {
     bool endOfStream = false;
     // Problems that the certificate check reported, in the order it reported them.
     std::vector<int> verifyErrors;
+    // Why the host's certificate is refused whatever trust it has (a key too small, a weak
+    // signature, not meant for a server); the handshake fails with it. Empty when none.
+    std::string refusal;
     std::shared_ptr<TlsSessionStore> sessions = std::make_shared<TlsSessionStore>();
     TlsVerification offeredVerification; // the check under which the offered session was agreed
     bool offered = false;
@@ -72,6 +75,18 @@ std::string OpenSslReason();
 bool PeerSpokeNoTls();
 // Whether the queued error is an end of stream in the middle of a record or handshake.
 bool UnexpectedEndOfStream();
+
+// Why a chain that the certificate check has been through (`store`, the leaf first) may not be
+// used at OpenSSL's security `level`, whoever vouches for it: a key or a signature below the
+// level's bits, or a leaf that is not meant for a TLS server (or an authority barred from
+// vouching for one). `reason` reads on from "The host's certificate is not acceptable: ";
+// `error` is OpenSSL's verify error for the first problem. Both empty / 0 when acceptable.
+struct CertificateRefusal {
+    std::string reason;
+    int error = 0;
+};
+CertificateRefusal RefusalOf(X509_STORE_CTX* store, int level,
+                             const std::vector<int>& verifyErrors);
 
 // Builds the result of the check from the certificate and the problems the check reported.
 TlsVerification MakeVerification(X509* certificate, const std::vector<int>& verifyErrors,

@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -104,7 +105,111 @@ std::string ReasonOf(TlsTrustProblem problem, int verifyError, const TlsCertific
            X509_verify_cert_error_string(verifyError) + ".";
 }
 
+// The bits of security that OpenSSL's levels 1 to 5 ask at least of a key or a signature.
+int MinimumBits(int level) {
+    constexpr int kBits[] = {80, 112, 128, 192, 256};
+    return level <= 0 ? 0 : kBits[std::min(level, 5) - 1];
+}
+
+// "1024-bit RSA", "256-bit EC".
+std::string KeyText(const EVP_PKEY* key) {
+    const char* type = EVP_PKEY_get0_type_name(key);
+    return std::to_string(EVP_PKEY_get_bits(key)) + "-bit " + (type != nullptr ? type : "key");
+}
+
+std::string DigestText(int digest) {
+    switch (digest) {
+    case NID_sha1:
+        return "SHA-1";
+    case NID_md5:
+        return "MD5";
+    case NID_md5_sha1:
+        return "MD5 and SHA-1";
+    case NID_undef:
+        return "an unknown digest";
+    default:
+        break;
+    }
+    const char* name = OBJ_nid2sn(digest);
+    return name != nullptr ? name : "an unknown digest";
+}
+
+// Whether an extended key usage is present and leaves out TLS server authentication.
+bool ServerUsageExcluded(X509* certificate) {
+    return (X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) != 0 &&
+           (X509_get_extended_key_usage(certificate) & (XKU_SSL_SERVER | XKU_SGC)) == 0;
+}
+
 } // namespace
+
+CertificateRefusal RefusalOf(X509_STORE_CTX* store, int level,
+                             const std::vector<int>& verifyErrors) {
+    CertificateRefusal refusal;
+    const auto refuse = [&refusal](const std::string& reason, int error) {
+        refusal.reason += (refusal.reason.empty() ? "" : "; ") + reason;
+        if (refusal.error == 0)
+            refusal.error = error;
+    };
+    const int bits = MinimumBits(level);
+    // The chain as far as the check could build it; without one, the host's own certificate.
+    X509* const leaf = X509_STORE_CTX_get0_cert(store);
+    STACK_OF(X509)* const chain = X509_STORE_CTX_get0_chain(store);
+    const int length = chain != nullptr ? sk_X509_num(chain) : (leaf != nullptr ? 1 : 0);
+    for (int depth = 0; depth < length; ++depth) {
+        X509* const certificate = chain != nullptr ? sk_X509_value(chain, depth) : leaf;
+        const std::string authority =
+            depth == 0 ? "" : "\"" + NameText(X509_get_subject_name(certificate)) + "\"";
+        const EVP_PKEY* const key = X509_get0_pubkey(certificate);
+        if (key == nullptr || EVP_PKEY_get_security_bits(key) < bits) {
+            const std::string size = key != nullptr ? " (" + KeyText(key) + ")" : "";
+            if (depth == 0)
+                refuse("its key is too small" + size, X509_V_ERR_EE_KEY_TOO_SMALL);
+            else
+                refuse("the key of the authority " + authority + " in its chain is too small" +
+                           size,
+                       X509_V_ERR_CA_KEY_TOO_SMALL);
+        }
+        // The signature of the host's own certificate counts even when it signed it itself (a
+        // pinned one); an authority's signature of itself, at the end of the chain, does not.
+        const bool anchor =
+            depth > 0 && depth == length - 1 && X509_self_signed(certificate, 0) == 1;
+        int digest = NID_undef;
+        int signatureBits = -1;
+        const bool readable =
+            X509_get_signature_info(certificate, &digest, nullptr, &signatureBits, nullptr) == 1;
+        if (!anchor && (!readable || signatureBits < bits)) {
+            const std::string weak = "signed with a weak algorithm (" + DigestText(digest) + ")";
+            if (depth == 0)
+                refuse("it is " + weak, X509_V_ERR_CA_MD_TOO_WEAK);
+            else
+                refuse("the certificate of the authority " + authority + " in its chain is " + weak,
+                       X509_V_ERR_CA_MD_TOO_WEAK);
+        }
+        if (depth == 0 && X509_check_purpose(certificate, X509_PURPOSE_SSL_SERVER, 0) == 0) {
+            refuse(ServerUsageExcluded(certificate)
+                       ? "it is not meant for a server (its extended key usage does not "
+                         "include TLS server authentication)"
+                       : "it is not meant for a server (its key usage does not allow TLS "
+                         "server authentication)",
+                   X509_V_ERR_INVALID_PURPOSE);
+        } else if (depth > 0 && ServerUsageExcluded(certificate)) {
+            refuse("the authority " + authority +
+                       " in its chain may not vouch for servers (its extended key usage does "
+                       "not include TLS server authentication)",
+                   X509_V_ERR_INVALID_PURPOSE);
+        }
+    }
+    // Whatever else the check itself found below the security level.
+    for (const int error : verifyErrors) {
+        if (refusal.error == 0 &&
+            (error == X509_V_ERR_EE_KEY_TOO_SMALL || error == X509_V_ERR_CA_KEY_TOO_SMALL ||
+             error == X509_V_ERR_CA_MD_TOO_WEAK))
+            refuse(std::string("it is below the required security level (") +
+                       X509_verify_cert_error_string(error) + ")",
+                   error);
+    }
+    return refusal;
+}
 
 std::string TlsVerification::Reasons() const {
     std::string text;

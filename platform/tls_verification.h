@@ -1,7 +1,9 @@
 // What checking a host's certificate found: whether the chain leads to a trusted authority,
 // whether the dates hold and whether it names the host that was typed; and the certificate's
 // own particulars, so that the operator can be shown them and a certificate trusted once can
-// be recognised again by its fingerprint.
+// be recognised again by its fingerprint. A certificate that no trust may make up for (a key
+// too small, a weak signature, not meant for a server) never gets this far: the handshake
+// fails with the reason (TlsContext).
 #pragma once
 
 #include <string>
@@ -15,7 +17,7 @@ enum class TlsTrustProblem {
     Expired,
     NotYetValid,
     NameMismatch, // made out for another host than the one typed
-    Other,        // anything else the check refused (bad signature, wrong purpose, ...)
+    Other,        // anything else the check refused (a signature that does not verify, ...)
 };
 
 struct TlsCertificateInfo {

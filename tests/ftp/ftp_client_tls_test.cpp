@@ -223,8 +223,9 @@ INSTANTIATE_TEST_SUITE_P(Hosts, FtpTlsUploadTest, ::testing::ValuesIn(UploadCase
 
 // --- the decision on the certificate ---
 
-// Where the authority that signed the host's certificate is trusted.
-enum class Trust { CaFile, SystemStore, Nowhere };
+// Where the authority that signed the host's certificate is trusted: the system's hashed
+// folder (SSL_CERT_DIR) or its bundle file (SSL_CERT_FILE) stand in folders of the test's own.
+enum class Trust { CaFile, SystemStore, SystemBundle, Nowhere };
 
 struct VerificationCase {
     const char* name;
@@ -261,8 +262,15 @@ TEST_P(FtpTlsVerificationTest, TheCertificateIsDecidedOnBeforeTheUserNameGoesOut
         ASSERT_EQ(rehash.exitCode(), 0);
         ::setenv("SSL_CERT_DIR", store.Path().c_str(), 1);
     }
+    if (param.trust == Trust::SystemBundle) {
+        std::filesystem::copy_file(Certificates().Pem("ca"), store.Path() / "bundle.pem");
+        ::setenv("SSL_CERT_FILE", (store.Path() / "bundle.pem").c_str(), 1);
+    }
     struct Unset {
-        ~Unset() { ::unsetenv("SSL_CERT_DIR"); }
+        ~Unset() {
+            ::unsetenv("SSL_CERT_DIR");
+            ::unsetenv("SSL_CERT_FILE");
+        }
     } unset;
     int asked = 0;
     if (param.handler) {
@@ -309,6 +317,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, FtpTlsVerificationTest, ::testing::Values(
     //               name                              certificate    trusted by           the check finds                 handler       accepted
     VerificationCase{"TrustedThroughTheCaFile",        "host",        Trust::CaFile,       std::nullopt,                   std::nullopt, true},
     VerificationCase{"TrustedThroughTheSystemStore",   "host",        Trust::SystemStore,  std::nullopt,                   std::nullopt, true},
+    VerificationCase{"TrustedThroughTheSystemBundle",  "host",        Trust::SystemBundle, std::nullopt,                   std::nullopt, true},
     VerificationCase{"TrustedButRefusedByTheHandler",  "host",        Trust::CaFile,       std::nullopt,                   false,        false},
     VerificationCase{"SelfSignedWithoutHandler",       "self-signed", Trust::CaFile,       std::nullopt,                   std::nullopt, false},
     VerificationCase{"SelfSignedAcceptedByTheHandler", "self-signed", Trust::CaFile,       TlsTrustProblem::SelfSigned,    true,         true},

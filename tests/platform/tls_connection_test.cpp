@@ -172,6 +172,58 @@ INSTANTIATE_TEST_SUITE_P(
                          {TlsTrustProblem::NameMismatch},
                          "The certificate is not made out for host.invalid."}));
 
+struct RefusalCase {
+    const char* name;
+    std::string certificate;
+    std::string trusted;    // the CA file: the certificate itself or the authority that signed it
+    std::string maxVersion; // the peer's highest version
+    std::string ciphers;    // the peer's TLS 1.2 suites (and security level)
+    std::string error;      // the whole error, or its start when it ends in "("
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class TlsRefusalTest : public TlsTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+// What no trust may make up for fails the handshake itself, though the certificate's own
+// authority (or the certificate itself) is trusted: nobody is left to accept it.
+TEST_P(TlsRefusalTest, FailsTheHandshakeWithTheReasonWhateverIsTrusted) {
+    const RefusalCase& c = GetParam();
+    TlsPeerConfig config = Peer(c.certificate);
+    config.maxVersion = c.maxVersion;
+    config.ciphers = c.ciphers;
+    TlsTestPeer peer(config);
+    platform::TlsOptions options;
+    options.caFile = Certificates().Pem(c.trusted);
+    platform::TlsContext context(options);
+    TlsConnection connection(context, Connect(peer), "127.0.0.1");
+    EXPECT_EQ(Drive(connection, [&] { return connection.Handshake(); }), TlsStep::Failed);
+    if (c.error.back() == '(') {
+        EXPECT_EQ(connection.Error().rfind(c.error, 0), 0u) << connection.Error();
+    } else {
+        EXPECT_EQ(connection.Error(), c.error);
+    }
+    connection.Accept();
+    EXPECT_FALSE(connection.Accepted());
+    EXPECT_THROW(connection.Write("USER QSECOFR\r\n", 14), platform::ETlsError);
+    EXPECT_EQ(peer.NextReport().rfind("FAILED ", 0), 0u); // nothing was agreed
+}
+
+constexpr char kNotAcceptable[] = "The host's certificate is not acceptable: ";
+constexpr char kPeerSeclevel0[] = "DEFAULT:@SECLEVEL=0"; // lets the peer load a weak certificate
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Policy, TlsRefusalTest, ::testing::Values(
+    RefusalCase{"KeyTooSmall",       "weak-key",    "weak-key", "",    kPeerSeclevel0, std::string(kNotAcceptable) + "its key is too small (1024-bit RSA)."},
+    RefusalCase{"KeyTooSmallTls12",  "weak-key",    "weak-key", "1.2", kPeerSeclevel0, std::string(kNotAcceptable) + "its key is too small (1024-bit RSA)."},
+    RefusalCase{"SignedWithSha1",    "sha1-signed", "ca",       "",    kPeerSeclevel0, std::string(kNotAcceptable) + "it is signed with a weak algorithm (SHA-1)."},
+    RefusalCase{"ForClientsOnly",    "client-only", "ca",       "",    "",             std::string(kNotAcceptable) + "it is not meant for a server (its extended key usage does not include TLS server authentication)."},
+    RefusalCase{"OnlyWeakSuites",    "host",        "ca",       "1.2", "AES128-SHA",   "TLS handshake failed: the host accepted none of the cipher suites offered ("}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+// clang-format on
+
 TEST_F(TlsTest, SendsNothingBeforeTheCertificateIsAccepted) {
     TlsTestPeer peer(Peer("self-signed"));
     platform::TlsContext context(TrustingTestCa());

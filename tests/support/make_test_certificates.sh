@@ -9,6 +9,12 @@
 #   expired.pem       signed by the authority, valid only in 2020
 #   not-yet-valid.pem signed by the authority, valid only from 2090 on
 #   other-name.pem    signed by the authority, for another host name only
+#   weak-key.pem      self-signed as self-signed.pem, with a 1024-bit RSA key
+#   sha1-signed.pem   signed by the authority with SHA-1
+#   client-only.pem   signed by the authority, for TLS clients only (extended key usage)
+#
+# The last three are refused outright by the installer: a TLS server that shows them must
+# lower its own OpenSSL security level to load the first two (@SECLEVEL=0).
 #
 # Each NAME.pem has its key in NAME.key and its SHA-256 fingerprint (AA:BB:...) in
 # NAME.sha256. The host's key is RSA, as some servers offer only RSA cipher suites for
@@ -36,6 +42,13 @@ extendedKeyUsage=serverAuth
 subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
 subjectAltName=DNS:other-host.invalid
+[client]
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature,keyEncipherment
+extendedKeyUsage=clientAuth
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+$leaf_names
 EOF
 
 # A minimal authority database for the certificates whose dates are given explicitly
@@ -86,6 +99,19 @@ new_request other-name "/O=Installer Tests/CN=other-host.invalid"
 quiet openssl x509 -req -in other-name.csr -CA ca.pem -CAkey ca.key -set_serial 3 -days 3650 \
     -extfile leaf.ext -extensions other -out other-name.pem
 
+# shellcheck disable=SC2086
+quiet openssl req -x509 -newkey rsa:1024 -nodes -keyout weak-key.key -out weak-key.pem \
+    -days 3650 -subj "/O=Installer Tests/CN=127.0.0.1" \
+    -addext "basicConstraints=critical,CA:FALSE" -addext "$leaf_names"
+
+new_request sha1-signed "/O=Installer Tests/CN=127.0.0.1"
+quiet openssl x509 -req -in sha1-signed.csr -CA ca.pem -CAkey ca.key -set_serial 4 -days 3650 \
+    -sha1 -extfile leaf.ext -extensions leaf -out sha1-signed.pem
+
+new_request client-only "/O=Installer Tests/CN=127.0.0.1"
+quiet openssl x509 -req -in client-only.csr -CA ca.pem -CAkey ca.key -set_serial 5 -days 3650 \
+    -extfile leaf.ext -extensions client -out client-only.pem
+
 dated() { # name start end
     new_request "$1" "/O=Installer Tests/CN=127.0.0.1"
     quiet openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in "$1.csr" \
@@ -94,7 +120,8 @@ dated() { # name start end
 dated expired 20200101000000Z 20201231235959Z
 dated not-yet-valid 20900101000000Z 20901231235959Z
 
-for name in ca host self-signed other-name expired not-yet-valid; do
+for name in ca host self-signed other-name expired not-yet-valid weak-key sha1-signed \
+    client-only; do
     openssl x509 -in "$name.pem" -noout -fingerprint -sha256 | sed 's/^[^=]*=//' > "$name.sha256"
 done
 rm -rf ./*.csr leaf.ext ca.cnf index.txt* serial* issued

@@ -1,7 +1,8 @@
 // Certificates for the TLS tests, made afresh in a temporary folder by
 // tests/support/make_test_certificates.sh (openssl), and removed with it. Names: "ca", "host"
 // (for 127.0.0.1, ::1 and localhost, signed by "ca"), "self-signed", "expired",
-// "not-yet-valid", "other-name" (for another host).
+// "not-yet-valid", "other-name" (for another host); and three that the installer refuses
+// outright: "weak-key" (self-signed, RSA 1024), "sha1-signed", "client-only" (for clients).
 #pragma once
 
 #include "tests/support/real_ftp_server.h"

@@ -35,6 +35,8 @@ TlsTestPeer::TlsTestPeer(const TlsPeerConfig& config) : peer_(std::make_unique<Q
                         QString::fromStdString(config.key)};
     if (!config.maxVersion.empty())
         args << QStringLiteral("--max-version") << QString::fromStdString(config.maxVersion);
+    if (!config.ciphers.empty())
+        args << QStringLiteral("--ciphers") << QString::fromStdString(config.ciphers);
     if (!config.greeting.empty())
         args << QStringLiteral("--greeting") << QString::fromStdString(config.greeting);
     if (config.echo)

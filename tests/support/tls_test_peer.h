@@ -18,6 +18,9 @@ struct TlsPeerConfig {
     std::string maxVersion; // "1.2", "1.3" or empty for the highest
     std::string greeting;   // sent in one record after the handshake; "\r\n" escapes allowed
     bool echo = false;      // send back what arrives
+    // OpenSSL's cipher string for TLS 1.2 and below, e.g. "AES128-SHA"; "@SECLEVEL=0" in it
+    // lets the peer load a weak certificate. Empty: Python's default.
+    std::string ciphers;
 };
 
 class TlsTestPeer {

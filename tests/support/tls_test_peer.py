@@ -2,7 +2,8 @@
 """A TLS server on 127.0.0.1 for the tests of the TLS client, or one that plays a fault.
 
 Prints "PORT <n>" once it listens, then one report line per event, and serves each
-connection in a thread of its own until its input closes or it is terminated.
+connection in a thread of its own until its input closes or it is terminated. --ciphers
+limits what it offers for TLS 1.2 (or lowers its security level, for a weak certificate).
 
 Modes:
   serve    handshake; report "HANDSHAKE <version> <reused 0|1>"; send the --greeting bytes
@@ -167,6 +168,8 @@ def main():
     parser.add_argument("--cert", required=True)
     parser.add_argument("--key", required=True)
     parser.add_argument("--max-version", choices=sorted(VERSIONS))
+    parser.add_argument("--ciphers", help="OpenSSL cipher string for TLS 1.2, e.g. AES128-SHA; "
+                        "@SECLEVEL=0 in it lets a weak certificate load")
     parser.add_argument("--greeting", default="", help="Python escapes such as \\r\\n allowed")
     parser.add_argument("--echo", action="store_true")
     options = parser.parse_args()
@@ -175,6 +178,8 @@ def main():
     context.minimum_version = ssl.TLSVersion.TLSv1_2
     if options.max_version:
         context.maximum_version = VERSIONS[options.max_version]
+    if options.ciphers:
+        context.set_ciphers(options.ciphers)  # before the certificate: it sets the level too
     context.load_cert_chain(options.cert, options.key)
 
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
