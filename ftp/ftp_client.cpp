@@ -41,7 +41,7 @@ void TFtpClient::Connect() {
         } catch (...) {
             // The connection is closed either way; the log-on failure is the news.
         }
-        StatusMessage(1, "Disconnected");
+        StatusMessage(kStatusReply, "Disconnected");
         std::rethrow_exception(cause);
     }
 }
@@ -66,7 +66,7 @@ void TFtpClient::LogOn() {
         if (kLogOnRefused.Contains(ReplyNumber))
             LogOnFailed(reply);
         if (ReplyNumber == kNeedPassword) {
-            StatusMessage(1, "PASS ");
+            StatusMessage(kStatusReply, "PASS ");
             reply = Transaction("PASS " + FWPassword);
             if (kLogOnRefused.Contains(ReplyNumber))
                 LogOnFailed(reply);
@@ -93,13 +93,13 @@ void TFtpClient::LogOn() {
         }
     }
     if (Proxy.empty() || FirewallType != FTUser) {
-        StatusMessage(1, "USER " + UserID);
+        StatusMessage(kStatusReply, "USER " + UserID);
         reply = Transaction("USER " + UserID);
         if (kLogOnRefused.Contains(ReplyNumber))
             LogOnFailed(reply);
     }
     if (ReplyNumber == kNeedPassword) {
-        StatusMessage(1, "PASS "); // never the password itself
+        StatusMessage(kStatusReply, "PASS "); // never the password itself
         reply = Transaction("PASS " + Password);
         if (kLogOnRefused.Contains(ReplyNumber))
             LogOnFailed(reply);
@@ -120,7 +120,7 @@ void TFtpClient::Disconnect() {
     FCanceled = false;
     if (!Connected)
         return;
-    StatusMessage(1, "QUIT");
+    StatusMessage(kStatusReply, "QUIT");
     std::string reply;
     try {
         Vendor = 2411;
@@ -163,7 +163,7 @@ std::string TFtpClient::ReadFirstReplyLine() {
     const std::string line = ReadInStep([this] { return ReadLn(); });
     if (line.empty())
         ConnectionClosedByServer();
-    StatusMessage(1, line);
+    StatusMessage(kStatusReply, line);
     if (!HasReplyCode(line))
         InvalidReply(line);
     return line;
@@ -186,7 +186,7 @@ void TFtpClient::ReadContinuationLines(const std::string& ReplyLine, bool closeI
                 ConnectionClosedByServer();
             return;
         }
-        StatusMessage(1, line);
+        StatusMessage(kStatusReply, line);
         ++lines;
         bytes += static_cast<long>(line.size());
         if (lines > kMaxReplyLines || bytes > kMaxReplyBytes)
@@ -242,7 +242,7 @@ void TFtpClient::DoCommand(const std::string& CommandStr) {
     const TCmdType type = CommandTypeOf(CommandStr);
     FCanceled = false;
     CheckConnection();
-    StatusMessage(1, CommandStr);
+    StatusMessage(kStatusReply, CommandStr);
     if (DataAvailable())
         Read(0); // a late reply of an earlier command must not be taken for this one's
     const std::string reply = Transaction(CommandStr);
@@ -267,13 +267,13 @@ void TFtpClient::ChangeDir(const std::string& DirName) {
 
 void TFtpClient::Mode(std::int32_t TheMode) {
     switch (TheMode) {
-    case 1:
+    case kModeAscii:
         DoCommand("TYPE A");
         break;
-    case 2:
+    case kModeBinary:
         DoCommand("TYPE I");
         break;
-    case 3:
+    case kModeLocal8:
         DoCommand("TYPE L 8");
         break;
     default:

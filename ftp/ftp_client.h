@@ -125,7 +125,11 @@ public:
     void DoCommand(const std::string& CommandStr);
     // "CWD " + DirName, sent unchanged.
     void ChangeDir(const std::string& DirName);
-    // 1 = "TYPE A", 2 = "TYPE I", 3 = "TYPE L 8"; any other value sends nothing.
+    // kModeAscii "TYPE A", kModeBinary "TYPE I", kModeLocal8 "TYPE L 8"; any other value
+    // sends nothing.
+    static constexpr std::int32_t kModeAscii = 1;
+    static constexpr std::int32_t kModeBinary = 2;
+    static constexpr std::int32_t kModeLocal8 = 3;
     void Mode(std::int32_t TheMode);
     // Stores LocalFile on the server as RemoteFile (or, when that is empty, under the local
     // file's name part). The file is streamed, never loaded whole. When the transfer fails
@@ -200,6 +204,15 @@ public:
 
     // Whether the next upload opens its data connection passively.
     bool UsingPassive() const;
+
+    // What an observer of a running upload may ask (a watchdog, a progress): whether the
+    // client awaits a reply on the control connection, whether an upload has its data
+    // connection and whether that is connected, and the bytes put on it so far (0 between
+    // uploads).
+    bool AwaitingReply() const { return ReplyNumber == 0; }
+    bool Transferring() const { return FDataConnection != nullptr; }
+    bool DataConnected() const { return FDataConnection && FDataConnection->Connected; }
+    std::int64_t BytesSent() const { return FDataConnection ? FDataConnection->BytesSent : 0; }
 
     // The data connection of the running upload; empty between uploads.
     std::unique_ptr<TStreamSocket> FDataConnection;

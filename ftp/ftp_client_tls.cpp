@@ -44,7 +44,7 @@ void TFtpClient::PrepareTls() {
 void TFtpClient::SendCommandLine(const std::string& CommandString) {
     if (!IsOneCommandLine(CommandString))
         throw FTPException("Invalid character in command", FtpErrorKind::InvalidCommand);
-    StatusMessage(8, "Transaction");
+    StatusMessage(kStatusDetail, "Transaction");
     ReadInStep([&] {
         Writeln(CommandString);
         return std::string();
@@ -57,7 +57,7 @@ std::string TFtpClient::ReadReply() {
     TransactionReply = first;
     if (first.empty())
         ConnectionClosedByServer();
-    StatusMessage(1, first);
+    StatusMessage(kStatusReply, first);
     ReplyNumber = ReplyNumberOf(first);
     if (!HasReplyCode(first))
         InvalidReply(first);

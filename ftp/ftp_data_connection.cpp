@@ -42,7 +42,7 @@ void TFtpClient::NewDataConnection() {
         FDataConnection->OnPacketSent = OnPacketSent;
     // Of the data connection's own statuses only a refused stranger is worth passing on.
     FDataConnection->OnConnectionRefused = [this](TComponent*, const std::string& text) {
-        StatusMessage(8, text);
+        StatusMessage(kStatusDetail, text);
     };
 }
 
@@ -155,7 +155,7 @@ bool TFtpClient::ConnectPassively(bool& connecting) {
 
 std::string TFtpClient::StorCommand(const std::string& LocalFile, const std::string& RemoteFile) {
     // The status names the whole local path when the file keeps its own name.
-    StatusMessage(1, "STOR " + (RemoteFile.empty() ? LocalFile : RemoteFile));
+    StatusMessage(kStatusReply, "STOR " + (RemoteFile.empty() ? LocalFile : RemoteFile));
     return "STOR " + (RemoteFile.empty() ? RemoteNameOf(LocalFile) : RemoteFile);
 }
 
@@ -229,7 +229,7 @@ TFtpClient::Opening TFtpClient::ConnectBackOrFallBack() {
 }
 
 void TFtpClient::EndPendingStore() {
-    StatusMessage(1, "ABOR");
+    StatusMessage(kStatusReply, "ABOR");
     bool late = false;
     const std::unique_ptr<TThreadTimer> bound = OneShot(AbortReplyTimeOut, [this, &late] {
         late = true;
@@ -262,7 +262,7 @@ void TFtpClient::EndPendingStore() {
 
 void TFtpClient::FallBackToPassive() {
     passiveFallback_ = true;
-    StatusMessage(1, "Passive data connections from here on");
+    StatusMessage(kStatusReply, "Passive data connections from here on");
     NewDataConnection();
     if (OnPassiveFallback)
         OnPassiveFallback(this);

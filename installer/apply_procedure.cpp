@@ -82,14 +82,11 @@ ApplyProcedure::ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues
     ftp_.OnConnectionFailed = [this](TObject*) { FtpConnectionFailed(); };
     // The data connection's events follow each upload for the progress.
     ftp_.OnTransactionStart = [this](TObject*) { progress_.Start(ftp_.BytesTotal); };
-    ftp_.OnPacketSent = [this](TObject*) {
-        if (ftp_.FDataConnection)
-            progress_.Sent(ftp_.FDataConnection->BytesSent);
-    };
+    ftp_.OnPacketSent = [this](TObject*) { progress_.Sent(ftp_.BytesSent()); };
     ftp_.OnTransactionStop = [this](TObject*) {
         watchdog_.TransferFinished();
-        if (ftp_.FDataConnection)
-            progress_.DataSent(ftp_.FDataConnection->BytesSent);
+        if (ftp_.Transferring())
+            progress_.DataSent(ftp_.BytesSent());
     };
     ftp_.OnPassiveFallback = [this](TObject*) { Log(kPassiveFallback, 0); };
 }
@@ -310,7 +307,7 @@ void ApplyProcedure::Script(const Inputs& inputs, const std::string& updateId) {
 
     step_ = ApplyStep::SetBinaryMode;
     Log(kSettingBinary, 1);
-    ftp_.Mode(2);
+    ftp_.Mode(TFtpClient::kModeBinary);
     CheckStop();
 
     step_ = ApplyStep::ChangeDirectory;
@@ -443,8 +440,8 @@ void ApplyProcedure::Upload(const std::string& packageName, const std::string& r
         }
     } count{ftp_, result_.bytesSent};
     ftp_.OnPacketSent = [&count](TObject* sender) {
-        if (count.ftp.FDataConnection)
-            count.sent = count.ftp.FDataConnection->BytesSent;
+        if (count.ftp.Transferring())
+            count.sent = count.ftp.BytesSent();
         if (count.previous)
             count.previous(sender);
     };

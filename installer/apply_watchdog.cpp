@@ -39,7 +39,7 @@ void ApplyWatchdog::Begin(Phase phase, const std::string& subject, int boundMs) 
     subject_ = subject;
     boundMs_ = boundMs;
     since_ = Clock::now();
-    data_ = nullptr;
+    tracking_ = false;
     bytesSent_ = 0;
     transferFinished_ = false;
     UpdateTimer();
@@ -115,24 +115,23 @@ void ApplyWatchdog::Tick() {
 }
 
 void ApplyWatchdog::TickUpload(Clock::time_point now) {
-    const TStreamSocket* data = ftp_.FDataConnection.get();
-    // The client sets ReplyNumber to 0 while it awaits a reply on the control connection
-    // (to PORT and to STOR); those waits are the host's business, not the data connection's.
-    if (data == nullptr || ftp_.ReplyNumber == 0 || transferFinished_) {
+    // The waits for replies on the control connection (to PORT and to STOR) are the host's
+    // business, not the data connection's; each upload has such a wait before its data.
+    if (!ftp_.Transferring() || ftp_.AwaitingReply() || transferFinished_) {
         since_ = now;
-        data_ = nullptr;
+        tracking_ = false;
         return;
     }
-    if (data != data_ || data->BytesSent != bytesSent_) {
-        data_ = data;
-        bytesSent_ = data->BytesSent;
+    if (!tracking_ || ftp_.BytesSent() != bytesSent_) {
+        tracking_ = true;
+        bytesSent_ = ftp_.BytesSent();
         since_ = now;
         return;
     }
     if (std::chrono::duration_cast<std::chrono::milliseconds>(now - since_).count() < boundMs_)
         return;
     const std::string bound = DurationText(boundMs_);
-    if (data->Connected)
+    if (ftp_.DataConnected())
         Expire("The transfer of " + subject_ + " made no progress for " + bound + ".");
     else
         Expire("The AS/400 did not open the data connection for " + subject_ + " within " + bound +

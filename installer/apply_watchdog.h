@@ -69,7 +69,7 @@ private:
     std::string subject_;
     int boundMs_ = kWaitBoundMs;
     Clock::time_point since_; // last progress, or the start of the bounded wait
-    const TStreamSocket* data_ = nullptr;
+    bool tracking_ = false;   // bytesSent_ is the running upload's
     std::int64_t bytesSent_ = 0;
     bool transferFinished_ = false;
     bool stopRequested_ = false;

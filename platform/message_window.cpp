@@ -49,6 +49,7 @@ public:
             if (handler_)
                 handler_(message);
         } catch (...) {
+            // The handler has said what it could; nothing here could report more.
         }
     }
 

@@ -13,6 +13,7 @@ public:
         try {
             socket_.TimerOff();
         } catch (...) {
+            // Leaving a scope must not throw; a timer that cannot stop only ticks unheeded.
         }
     }
     TimerScope(const TimerScope&) = delete;

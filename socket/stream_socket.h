@@ -87,9 +87,10 @@ public:
     // Notification kinds on the object's window.
     static constexpr unsigned kSocketMessage = 1125;
     static constexpr unsigned kLookupMessage = 1126;
-    // Every event that a connected socket is registered for (read, out-of-band, accept,
-    // connect, close).
-    static constexpr long kSocketEvents = 61;
+    // Every event that a connected socket is registered for.
+    static constexpr long kSocketEvents = platform::kFdRead | platform::kFdOob |
+                                          platform::kFdAccept | platform::kFdConnect |
+                                          platform::kFdClose;
     static constexpr std::size_t kBufferSize = 65536;
 
     // Builds the object with an open socket; raises ESockError
@@ -117,6 +118,10 @@ public:
     void CheckConnection();
     void Cancel();
     void RequestCloseSocket();
+    // Status levels: a text reaches OnStatus only when its level is at most ReportLevel.
+    static constexpr std::uint8_t kStatusReply = 1;    // the server's replies
+    static constexpr std::uint8_t kStatusTransfer = 4; // a few steps of a transfer
+    static constexpr std::uint8_t kStatusDetail = 8;   // everything else
     void StatusMessage(std::uint8_t Level, const std::string& Text);
     void CheckSocketError(std::uint16_t Tolerated, std::string& Msg);
     void ErrorMessage(std::uint16_t ErrNo, std::string& Msg);

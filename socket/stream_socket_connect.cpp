@@ -27,7 +27,7 @@ int TStreamSocket::WinsockUsers() {
 }
 
 TStreamSocket::TStreamSocket(TComponent* AOwner) : TComponent(AOwner) {
-    StatusMessage(8, "Create");
+    StatusMessage(kStatusDetail, "Create");
     FSockWindow = std::make_unique<platform::MessageWindow>(
         [this](TMessage& Msg) { HandleSocketMessage(Msg); });
     Proxy.clear();
@@ -47,11 +47,12 @@ TStreamSocket::TStreamSocket(TComponent* AOwner) : TComponent(AOwner) {
 
 TStreamSocket::~TStreamSocket() {
     BeginDestruction();
-    StatusMessage(8, "Destroy");
+    StatusMessage(kStatusDetail, "Destroy");
     try {
         Abort();
         Cancel();
     } catch (...) {
+        // A destructor must not throw; the socket is closed below whatever happened here.
     }
     FLookup.reset();
     WinsockInfo.clear();
@@ -97,7 +98,7 @@ void TStreamSocket::ReplaceSocket(platform::AddressFamily family) {
 }
 
 void TStreamSocket::InitWinsock() {
-    StatusMessage(8, "Initializing Winsock");
+    StatusMessage(kStatusDetail, "Initializing Winsock");
     if (++gWinsockUsers == 1) {
         const platform::SocketLibraryInfo info = platform::SocketStartup();
         WinsockInfo.push_back("Version= " + VersionText(info.version));
@@ -141,7 +142,7 @@ void TStreamSocket::PumpAndWait() {
 }
 
 void TStreamSocket::ResolveRemoteHost() {
-    StatusMessage(8, "Resolve Host");
+    StatusMessage(kStatusDetail, "Resolve Host");
     const std::string& source = Proxy.empty() ? Host : Proxy;
     // The name is a zero-terminated string in FBuffer: cut at a NUL and at the buffer's size.
     const std::size_t length = std::min(std::strlen(source.c_str()), kBufferSize);
@@ -181,7 +182,7 @@ void TStreamSocket::ResolveRemoteHost() {
 }
 
 void TStreamSocket::Connect() {
-    StatusMessage(8, "Connecting");
+    StatusMessage(kStatusDetail, "Connecting");
     FCanceled = false;
     if (Connected)
         throw ESockError("Already connected", SockErrorKind::AlreadyConnected);
@@ -230,7 +231,7 @@ void TStreamSocket::Connect() {
         if (FTimedOut || FCanceled)
             break;
         if (!connected && !last)
-            StatusMessage(8, "Trying the next address");
+            StatusMessage(kStatusDetail, "Trying the next address");
     }
     TimerOff();
     if (!connected)
@@ -256,7 +257,7 @@ bool TStreamSocket::BeginConnect() {
         Proxy.empty() ? platform::NumericAddress(Host) : std::nullopt;
     if (!numeric || numeric->IsUnspecified())
         return false;
-    StatusMessage(8, "Connecting");
+    StatusMessage(kStatusDetail, "Connecting");
     FCanceled = false;
     if (Connected)
         throw ESockError("Already connected", SockErrorKind::AlreadyConnected);
@@ -321,12 +322,12 @@ bool TStreamSocket::ConnectAttempt(int boundMs, bool& attemptExpired, bool first
 }
 
 void TStreamSocket::Disconnect() {
-    StatusMessage(8, "Disconnecting");
+    StatusMessage(kStatusDetail, "Disconnecting");
     RequestCloseSocket();
 }
 
 void TStreamSocket::RequestCloseSocket() {
-    StatusMessage(4, "Request Close Socket");
+    StatusMessage(kStatusTransfer, "Request Close Socket");
     Connected = false;
     DropTls(); // the close-notify goes before the socket closes
     DropHeldConnection();
@@ -355,7 +356,7 @@ void TStreamSocket::RequestCloseSocket() {
 }
 
 void TStreamSocket::CheckConnection() {
-    StatusMessage(8, "Checking Connection");
+    StatusMessage(kStatusDetail, "Checking Connection");
     bool offered = false;
     while (!Connected) {
         if (offered || !OnConnectionRequired)
@@ -369,17 +370,17 @@ void TStreamSocket::CheckConnection() {
 }
 
 void TStreamSocket::Cancel() {
-    StatusMessage(8, "Canceling");
+    StatusMessage(kStatusDetail, "Canceling");
     FCanceled = true;
 }
 
 void TStreamSocket::Abort() {
-    StatusMessage(8, "Abort");
+    StatusMessage(kStatusDetail, "Abort");
     Cancel();
 }
 
 void TStreamSocket::TimerOn() {
-    StatusMessage(8, "Timer On");
+    StatusMessage(kStatusDetail, "Timer On");
     FTimedOut = false;
     if (TimeOut < 0)
         throw platform::Exception("Range check error");
@@ -388,12 +389,12 @@ void TStreamSocket::TimerOn() {
 }
 
 void TStreamSocket::TimerOff() {
-    StatusMessage(8, "Timer Off");
+    StatusMessage(kStatusDetail, "Timer Off");
     FTimer->SetEnabled(false);
 }
 
 void TStreamSocket::TimerFired(TObject* /*Sender*/) {
-    StatusMessage(8, "Timer Triggered");
+    StatusMessage(kStatusDetail, "Timer Triggered");
     TimerOff();
     FTimedOut = true;
     FAsyncDone = true;
@@ -413,6 +414,7 @@ void TStreamSocket::HandleSocketMessage(TMessage& Msg) {
                     if (FOnReadReady)
                         FOnReadReady(this);
                 } catch (...) {
+                    // A handler's error must not cross the event dispatcher; it is discarded.
                 }
                 break;
             case platform::kFdAccept:
@@ -454,6 +456,8 @@ void TStreamSocket::HandleSocketMessage(TMessage& Msg) {
             // Otherwise a stranger's connection was closed unanswered: it ends no wait.
         }
     } catch (...) {
+        // Exceptions of handlers called from notifications are discarded: none may cross the
+        // event dispatcher.
     }
     Msg.Result = 0;
 }

@@ -68,7 +68,7 @@ static_assert(std::size(kErrorTexts) == 50);
 } // namespace
 
 void TStreamSocket::ErrorMessage(std::uint16_t ErrNo, std::string& Msg) {
-    StatusMessage(8, "Looking Up Error Message" + Msg);
+    StatusMessage(kStatusDetail, "Looking Up Error Message" + Msg);
     Msg.clear();
     if (ErrNo == 0)
         return;

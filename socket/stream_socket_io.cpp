@@ -23,7 +23,7 @@ constexpr int kRoomWaitBoundMs = 50;
 } // namespace
 
 void TStreamSocket::SendBuffer(const char* Value, std::uint16_t BufLen) {
-    StatusMessage(4, "Sending Buffer");
+    StatusMessage(kStatusTransfer, "Sending Buffer");
     {
         TimerScope timer(*this);
         if (!FCanceled) {
@@ -53,7 +53,7 @@ void TStreamSocket::SendBuffer(const char* Value, std::uint16_t BufLen) {
 }
 
 void TStreamSocket::Write(const std::string& Str) {
-    StatusMessage(8, "Write");
+    StatusMessage(kStatusDetail, "Write");
     // The text is a zero-terminated string: it ends at its first NUL. A text longer than
     // one send's 16-bit length goes out in pieces.
     const std::size_t length = std::strlen(Str.c_str());
@@ -69,12 +69,12 @@ void TStreamSocket::Write(const std::string& Str) {
 }
 
 void TStreamSocket::Writeln(const std::string& Str) {
-    StatusMessage(8, "Writeln");
+    StatusMessage(kStatusDetail, "Writeln");
     Write(Str + "\r\n");
 }
 
 std::string TStreamSocket::Read(std::uint16_t Value) {
-    StatusMessage(8, "Read( " + std::to_string(Value) + " )");
+    StatusMessage(kStatusDetail, "Read( " + std::to_string(Value) + " )");
     if (FTls)
         return ReadSecured(Value);
     std::size_t count = Value;
@@ -114,7 +114,7 @@ std::string TStreamSocket::Read(std::uint16_t Value) {
 }
 
 std::string TStreamSocket::ReadLn() {
-    StatusMessage(8, "ReadLn");
+    StatusMessage(kStatusDetail, "ReadLn");
     // A cancel that came before the wait began ends it as one that comes during it.
     if (FCanceled) {
         FCanceled = false;
@@ -171,12 +171,12 @@ std::string TStreamSocket::ReadLn() {
 }
 
 std::string TStreamSocket::Transaction(const std::string& CommandString) {
-    StatusMessage(8, "Transaction");
+    StatusMessage(kStatusDetail, "Transaction");
     ReplyNumber = 0;
     Writeln(CommandString);
     TransactionReply = ReadLn();
     if (!TransactionReply.empty()) {
-        StatusMessage(1, TransactionReply);
+        StatusMessage(kStatusReply, TransactionReply);
         long long number = 0;
         std::size_t digits = 0;
         while (digits < kReplyDigits && digits < TransactionReply.size() &&
@@ -191,7 +191,7 @@ std::string TStreamSocket::Transaction(const std::string& CommandString) {
 }
 
 void TStreamSocket::SendFile(const std::string& Filename) {
-    StatusMessage(8, "SendFile");
+    StatusMessage(kStatusDetail, "SendFile");
     platform::FileReader file(Filename);
     if (FTls) {
         SendFileSecured(file);
@@ -239,7 +239,7 @@ void TStreamSocket::SendFile(const std::string& Filename) {
 }
 
 bool TStreamSocket::DataAvailable() {
-    StatusMessage(8, "Data Available");
+    StatusMessage(kStatusDetail, "Data Available");
     // While TLS reads and writes in a wait of its own, a close notification is left to that
     // wait: it sees the end of the stream itself.
     if (FTlsHandshaking || FTlsBusy)
@@ -250,7 +250,7 @@ bool TStreamSocket::DataAvailable() {
 }
 
 void TStreamSocket::ClearInput() {
-    StatusMessage(8, "Clearing Input");
+    StatusMessage(kStatusDetail, "Clearing Input");
     static thread_local std::array<char, kBufferSize> scratch;
     if (FTls && !FTlsHandshaking) {
         // Everything decrypted that waits now, up to one buffer.

@@ -68,7 +68,7 @@ void TStreamSocket::Listen(bool SyncAccept, const platform::SocketAddress& Local
 
 void TStreamSocket::ListenAt(platform::SocketAddress Local, bool SyncAccept,
                              const std::optional<platform::SocketAddress>& From) {
-    StatusMessage(8, "Listening");
+    StatusMessage(kStatusDetail, "Listening");
     DropHeldConnection();
     FAcceptFrom = From;
     if (FSocket == kInvalidSocket || platform::SocketFamily(Handle()) != Local.family)
@@ -110,7 +110,7 @@ bool TStreamSocket::ScreenIncoming() {
         platform::SocketSetLinger(incoming, true, 0);
         platform::SocketClose(incoming);
         const std::string text = "Refused a data connection from " + platform::AddressText(peer);
-        StatusMessage(8, text);
+        StatusMessage(kStatusDetail, text);
         if (!Destroying() && OnConnectionRefused)
             OnConnectionRefused(this, text);
     }
@@ -123,7 +123,7 @@ void TStreamSocket::DropHeldConnection() {
 }
 
 TSocket TStreamSocket::Accept() {
-    StatusMessage(4, "Accepting");
+    StatusMessage(kStatusTransfer, "Accepting");
     while (!FAsyncDone && !FCanceled)
         PumpAndWait();
     if (FCanceled)

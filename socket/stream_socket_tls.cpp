@@ -27,7 +27,7 @@ constexpr std::size_t kTlsFileBlock = 256 * 1024;
 
 void TStreamSocket::StartTls(platform::TlsContext& Context, const std::string& HostName,
                              TStreamSocket* SessionOf) {
-    StatusMessage(8, "Starting TLS");
+    StatusMessage(kStatusDetail, "Starting TLS");
     if (FTls)
         throw ESockError("The connection is already secured", SockErrorKind::TlsSetupFailed);
     try {
@@ -43,7 +43,7 @@ void TStreamSocket::StartTls(platform::TlsContext& Context, const std::string& H
 }
 
 bool TStreamSocket::CompleteTlsHandshake(const std::function<bool()>& Pause) {
-    StatusMessage(8, "TLS Handshake");
+    StatusMessage(kStatusDetail, "TLS Handshake");
     if (!FTls)
         throw ESockError("The connection is not being secured", SockErrorKind::TlsSetupFailed);
     platform::TlsConnection* const connection = FTls.get();
@@ -97,7 +97,7 @@ void TStreamSocket::AcceptCertificate() {
 void TStreamSocket::EndTls(std::int32_t BoundMs) {
     if (!FTls)
         return;
-    StatusMessage(8, "Ending TLS");
+    StatusMessage(kStatusDetail, "Ending TLS");
     platform::TlsConnection* const connection = FTls.get();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(BoundMs);
     try {
@@ -129,6 +129,7 @@ void TStreamSocket::DropTls() {
     try {
         FTls->Shutdown();
     } catch (...) {
+        // The close-notify is a courtesy; the connection closes without it all the same.
     }
     FTls.reset();
 }

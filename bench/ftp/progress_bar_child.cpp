@@ -65,10 +65,8 @@ int ChildUploadInWindow(bool passive, int port, const std::string& file, const s
     installer::UploadProgressReporter progress(window);
     if (showProgress) {
         ftp.OnTransactionStart = [&](TObject*) { progress.Start(ftp.BytesTotal); };
-        ftp.OnPacketSent = [&](TObject*) { progress.Sent(ftp.FDataConnection->BytesSent); };
-        ftp.OnTransactionStop = [&](TObject*) {
-            progress.DataSent(ftp.FDataConnection->BytesSent);
-        };
+        ftp.OnPacketSent = [&](TObject*) { progress.Sent(ftp.BytesSent()); };
+        ftp.OnTransactionStop = [&](TObject*) { progress.DataSent(ftp.BytesSent()); };
     }
 
     const double start = Now();
