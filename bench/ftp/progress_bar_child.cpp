@@ -2,9 +2,9 @@
 
 #include "bench_processes.h"
 #include "ftp/ftp_client.h"
-#include "installer/main_window.h"
-#include "installer/upload_progress_bar.h"
-#include "installer/upload_progress_reporter.h"
+#include "installer/procedure/upload_progress_reporter.h"
+#include "installer/window/main_window.h"
+#include "installer/window/upload_progress_bar.h"
 #include "platform/event_pump.h"
 
 #include <QApplication>

@@ -7,10 +7,10 @@
 // "<seconds> <lines of the status log>" for a run that installed the update, from the press of
 // Apply until the procedure returns; otherwise the status log on standard error, exit 1.
 #include "ftp/ftp_client.h"
-#include "installer/apply_procedure.h"
-#include "installer/apply_ui.h"
-#include "installer/connection_options.h"
-#include "installer/program_values.h"
+#include "installer/procedure/apply_procedure.h"
+#include "installer/procedure/apply_ui.h"
+#include "installer/procedure/connection_options.h"
+#include "installer/procedure/program_values.h"
 #include "platform/application_exception.h"
 #include "platform/event_pump.h"
 #include "platform/paths.h"

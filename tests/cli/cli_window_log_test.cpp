@@ -1,7 +1,7 @@
 // The command-line run prints exactly the status log the window shows for the same run:
 // the real window, offscreen, against one emulated host, and the program against another
 // host started the same way.
-#include "installer/main_window.h"
+#include "installer/window/main_window.h"
 #include "tests/cli/cli_fixture.h"
 #include "tests/installer/modal_driver.h"
 #include "tests/installer/windows_fixture.h"

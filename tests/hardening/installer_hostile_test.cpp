@@ -7,7 +7,7 @@
 
 #include "tests/support/scripted_ftp_peer.h"
 
-#include "installer/apply_texts.h"
+#include "installer/procedure/apply_texts.h"
 #include "platform/paths.h"
 #include "socket/thread_timer.h"
 

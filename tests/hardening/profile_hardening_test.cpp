@@ -2,8 +2,8 @@
 // garbage, enormous lines and values, missing sections, and a settings directory that
 // cannot be written. Reads never fail (a damaged descriptor means defaults), writes either
 // succeed whole or fail with "Unable to write to %s", and nothing else in a file is lost.
-#include "installer/program_values.h"
-#include "installer/remembered_settings.h"
+#include "installer/procedure/program_values.h"
+#include "installer/procedure/remembered_settings.h"
 #include "platform/exception.h"
 #include "platform/paths.h"
 #include "platform/profile_file.h"

@@ -5,7 +5,7 @@
 // writing them leaves the old file or the new one, never a mixture.
 #include "tests/hardening/installer_run.h"
 
-#include "installer/apply_texts.h"
+#include "installer/procedure/apply_texts.h"
 #include "platform/exception.h"
 #include "tests/support/helper_process.h"
 

@@ -1,7 +1,7 @@
 // Writes the remembered settings over and over, each time with new values of `size`
 // characters (one letter repeated, the next letter each time), until it is killed. The
 // atomicity test kills it at random moments and checks what it left behind.
-#include "installer/remembered_settings.h"
+#include "installer/procedure/remembered_settings.h"
 #include "platform/paths.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The texts of the remote commands and of the IP address field's port suffix.
-#include "installer/apply_commands.h"
-#include "installer/apply_watchdog.h"
+#include "installer/procedure/apply_commands.h"
+#include "installer/procedure/apply_watchdog.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "ftp/ftp_client.h"
-#include "installer/apply_procedure.h"
-#include "installer/apply_ui.h"
-#include "installer/program_values.h"
+#include "installer/procedure/apply_procedure.h"
+#include "installer/procedure/apply_ui.h"
+#include "installer/procedure/program_values.h"
 #include "socket/thread_timer.h"
 #include "tests/support/host_emulator.h"
 #include "tests/support/temporary_directory.h"

@@ -4,7 +4,7 @@
 #include "tests/installer/apply_fixture.h"
 #include "tests/support/test_certificates.h"
 
-#include "installer/apply_texts.h"
+#include "installer/procedure/apply_texts.h"
 #include "platform/host_lookup.h"
 #include "tests/support/sha256.h"
 

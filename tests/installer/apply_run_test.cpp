@@ -1,7 +1,7 @@
 // Complete runs of the apply procedure against the IBM i host emulator.
 #include "tests/installer/apply_fixture.h"
 
-#include "installer/remembered_settings.h"
+#include "installer/procedure/remembered_settings.h"
 
 #include <gmock/gmock.h>
 

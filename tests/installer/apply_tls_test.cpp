@@ -5,7 +5,7 @@
 #include "tests/support/test_certificates.h"
 #include "tests/support/tls_test_peer.h"
 
-#include "installer/remembered_settings.h"
+#include "installer/procedure/remembered_settings.h"
 
 #include <gmock/gmock.h>
 

@@ -1,8 +1,8 @@
 // The apply procedure through the real windows, offscreen, against the host emulator: what
 // the operator sees in the status log, the dialogs, and the Close button that reads Stop
 // while a run is busy.
-#include "installer/main_window.h"
-#include "installer/upload_progress_bar.h"
+#include "installer/window/main_window.h"
+#include "installer/window/upload_progress_bar.h"
 #include "tests/installer/modal_driver.h"
 #include "tests/installer/windows_fixture.h"
 #include "tests/support/host_emulator.h"

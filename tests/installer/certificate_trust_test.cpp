@@ -1,7 +1,7 @@
 // Whether a run goes on with the certificate a host showed: only the check's verdict, the
 // operator's answer and the fingerprint trusted before for that host and port decide.
-#include "installer/certificate_trust.h"
-#include "installer/remembered_settings.h"
+#include "installer/procedure/certificate_trust.h"
+#include "installer/procedure/remembered_settings.h"
 #include "tests/installer/apply_fixture.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "installer/apply_ui.h"
-#include "installer/connection_options.h"
+#include "installer/procedure/apply_ui.h"
+#include "installer/procedure/connection_options.h"
 #include "tests/installer/modal_driver.h"
 #include "tests/installer/windows_fixture.h"
 

@@ -1,6 +1,6 @@
 // Test entry point for the windows: a widget application on the offscreen platform, set up
 // as the installer sets itself up (title, top-level error report).
-#include "installer/apply_update_windows.h"
+#include "installer/window/apply_update_windows.h"
 #include "platform/broken_pipe.h"
 #include "platform/event_pump.h"
 #include "tests/support/leak_check.h"

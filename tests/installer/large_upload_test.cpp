@@ -6,7 +6,7 @@
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/sha256.h"
 
-#include "installer/upload_progress_reporter.h"
+#include "installer/procedure/upload_progress_reporter.h"
 
 #include <gmock/gmock.h>
 

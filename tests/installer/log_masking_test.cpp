@@ -1,5 +1,5 @@
 // The password masked in a saved status log where it stands as a word, and nowhere else.
-#include "installer/log_masking.h"
+#include "installer/procedure/log_masking.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "installer/main_window.h"
-#include "installer/upload_progress_bar.h"
+#include "installer/window/main_window.h"
+#include "installer/window/upload_progress_bar.h"
 #include "platform/exception.h"
 #include "tests/installer/modal_driver.h"
 #include "tests/installer/windows_fixture.h"

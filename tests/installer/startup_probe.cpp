@@ -1,7 +1,7 @@
 // Prints the start-up values the installer derives, one "name=value" line each, using the
 // same start-up code as the installer: started from anywhere, it must find update.Ini
 // beside itself.
-#include "installer/program_values.h"
+#include "installer/procedure/program_values.h"
 #include "platform/paths.h"
 
 #include <cstdio>

@@ -1,5 +1,5 @@
-#include "installer/package_names.h"
-#include "installer/text.h"
+#include "installer/procedure/package_names.h"
+#include "installer/procedure/text.h"
 
 #include <gtest/gtest.h>
 

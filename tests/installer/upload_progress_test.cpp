@@ -1,7 +1,7 @@
 // The words and numbers of the upload progress, and how often it asks to be shown, on a
 // clock the test plays.
-#include "installer/transfer_texts.h"
-#include "installer/upload_progress.h"
+#include "installer/procedure/transfer_texts.h"
+#include "installer/procedure/upload_progress.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Every caption of the three windows fits the room its control gives it, with the fonts this
 // machine substitutes and at the scale factor the process was started with
 // (QT_SCALE_FACTOR is read once, at start-up; CTest runs this test once per scale).
-#include "installer/main_window.h"
+#include "installer/window/main_window.h"
 #include "tests/installer/windows_fixture.h"
 
 #include <QAbstractButton>

@@ -2,7 +2,7 @@
 // directory of its own, so no test touches the real remembered settings.
 #pragma once
 
-#include "installer/apply_update_windows.h"
+#include "installer/window/apply_update_windows.h"
 #include "platform/paths.h"
 #include "tests/support/temporary_directory.h"
 
