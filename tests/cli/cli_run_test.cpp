@@ -219,6 +219,10 @@ struct DataConnectionCase {
     const char* firstOpening; // the first upload's opening command
 };
 
+void PrintTo(const DataConnectionCase& c, std::ostream* os) {
+    *os << c.name << " (--data-connection " << c.choice << ")";
+}
+
 class CliDataConnectionTest : public ::testing::TestWithParam<DataConnectionCase> {};
 
 TEST_P(CliDataConnectionTest, ChoiceReachesTheClientWhereTheHostCannotConnectBack) {

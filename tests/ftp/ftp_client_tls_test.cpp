@@ -143,6 +143,12 @@ struct UploadCase {
     bool passive;
 };
 
+void PrintTo(const UploadCase& c, std::ostream* os) {
+    *os << (c.host == Host::Emulator ? "emulator" : "vsftpd") << ", "
+        << (c.security == TFtpSecurity::ExplicitTls ? "explicit" : "implicit") << " TLS "
+        << c.version << ", " << (c.passive ? "passive" : "active");
+}
+
 class FtpTlsUploadTest : public FtpTlsTest, public ::testing::WithParamInterface<UploadCase> {};
 
 TEST_P(FtpTlsUploadTest, ArriveByteForByteOverDataConnectionsThatResumeTheSession) {
@@ -235,6 +241,10 @@ struct VerificationCase {
     std::optional<bool> handler;            // what a handler decides; none: no handler
     bool accepted;
 };
+
+void PrintTo(const VerificationCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.certificate << ", " << (c.accepted ? "accepted" : "refused") << ")";
+}
 
 class FtpTlsVerificationTest : public FtpTlsTest,
                                public ::testing::WithParamInterface<VerificationCase> {};
@@ -341,6 +351,11 @@ struct FailureCase {
     const char* caFile = nullptr; // instead of the test authority's
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name << " (" << (c.security == TFtpSecurity::ExplicitTls ? "explicit" : "implicit")
+        << " TLS)";
+}
+
 class FtpTlsFailureTest : public FtpTlsTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(FtpTlsFailureTest, EndsTheLogOnWithAClearErrorAndSendsNothingInClear) {
@@ -438,6 +453,11 @@ struct RefusedStoreCase {
     Host host;
     bool passive;
 };
+
+void PrintTo(const RefusedStoreCase& c, std::ostream* os) {
+    *os << (c.host == Host::Emulator ? "emulator" : "vsftpd") << ", "
+        << (c.passive ? "passive" : "active");
+}
 
 class FtpTlsRefusedStoreTest : public FtpTlsTest,
                                public ::testing::WithParamInterface<RefusedStoreCase> {};

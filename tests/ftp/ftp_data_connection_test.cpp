@@ -80,6 +80,10 @@ struct ModeCase {
     const char* opening; // the command the emulator must have seen
 };
 
+void PrintTo(const ModeCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.address << ")";
+}
+
 class DataConnectionModes : public DataConnectionTest,
                             public ::testing::WithParamInterface<ModeCase> {};
 
@@ -137,6 +141,10 @@ struct FallbackCase {
     std::vector<std::string> hostOptions;
     std::vector<std::string> commands; // DataCommands of the two uploads
 };
+
+void PrintTo(const FallbackCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.address << ")";
+}
 
 class AutoFallback : public DataConnectionTest,
                      public ::testing::WithParamInterface<FallbackCase> {};
@@ -214,6 +222,10 @@ struct StrangerCase {
     TFtpSecurity security;
 };
 
+void PrintTo(const StrangerCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class StrangerOnThePort : public DataConnectionTest,
                           public ::testing::WithParamInterface<StrangerCase> {};
 
@@ -284,6 +296,10 @@ struct AborCase {
     const char* aborReply; // empty: never answered
     const char* message;
 };
+
+void PrintTo(const AborCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PendingStore : public test_support::FtpClientFixture,
                      public ::testing::WithParamInterface<AborCase> {};

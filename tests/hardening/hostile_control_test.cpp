@@ -289,6 +289,10 @@ struct Flood {
     std::size_t lineLength;
 };
 
+void PrintTo(const Flood& c, std::ostream* os) {
+    *os << c.lines << " lines of " << c.lineLength << " bytes";
+}
+
 class HostileFlood : public HostileClient, public testing::WithParamInterface<Flood> {};
 
 TEST_P(HostileFlood, MultiLineReplyBeyondTheBoundIsAnInvalidReply) {

@@ -248,6 +248,10 @@ struct BadPassiveReply {
     const char* message;
 };
 
+void PrintTo(const BadPassiveReply& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class HostilePassiveReply : public HostileUpload,
                             public ::testing::WithParamInterface<BadPassiveReply> {};
 

@@ -128,6 +128,12 @@ struct Injection {
     const char* descriptorKey; // ... the descriptor key (when not empty)
 };
 
+void PrintTo(const Injection& c, std::ostream* os) {
+    *os << c.name;
+    if (*c.descriptorKey != '\0')
+        *os << " (descriptor key " << c.descriptorKey << ")";
+}
+
 class InjectionRun : public InstallerRun, public ::testing::WithParamInterface<Injection> {};
 
 TEST_P(InjectionRun, NeverPutsASecondCommandOnTheWire) {

@@ -46,6 +46,11 @@ struct NoConnectBackCase {
     bool tls = false;              // explicit TLS, the host's authority given as CAFile
 };
 
+void PrintTo(const NoConnectBackCase& c, std::ostream* os) {
+    *os << c.name << " (" << c.address << ", connect back " << c.connectBack
+        << (c.tls ? ", TLS)" : ")");
+}
+
 class NoConnectBack : public ApplyTest, public ::testing::WithParamInterface<NoConnectBackCase> {
 protected:
     void StartFaultyHost() {

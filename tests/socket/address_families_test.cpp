@@ -49,6 +49,10 @@ struct SeveralCase {
     bool unansweredFirst; // else refused first
 };
 
+void PrintTo(const SeveralCase& c, std::ostream* os) {
+    *os << c.name << " (first of two addresses)";
+}
+
 class SeveralAddresses : public ::testing::TestWithParam<SeveralCase> {
 protected:
     void TearDown() override { platform::SetHostAddressesForTesting(kName, {}); }

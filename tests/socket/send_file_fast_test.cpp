@@ -19,6 +19,14 @@
 #include <string>
 #include <vector>
 
+// The path by name where the test list shows the parameter; for a type of namespace platform
+// only a PrintTo of that namespace is found.
+namespace platform {
+static void PrintTo(FileSender::Path path, std::ostream* os) {
+    *os << (path == FileSender::Path::ZeroCopy ? "ZeroCopy" : "Staged");
+}
+} // namespace platform
+
 namespace {
 
 using platform::FileSender;

@@ -109,6 +109,10 @@ struct ModeCase {
     std::string version;
 };
 
+void PrintTo(const ModeCase& c, std::ostream* os) {
+    *os << (c.implicit ? "implicit" : "explicit") << " TLS " << c.version;
+}
+
 class VsftpdTlsModes : public VsftpdTlsFixture, public ::testing::WithParamInterface<ModeCase> {};
 
 TEST_P(VsftpdTlsModes, TakesUploadsFromCurlAndPythonActiveAndPassive) {
