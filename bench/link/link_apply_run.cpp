@@ -8,7 +8,6 @@
 // Apply until the procedure returns; otherwise the status log on standard error, exit 1.
 #include "ftp/ftp_client.h"
 #include "installer/procedure/apply_procedure.h"
-#include "installer/procedure/apply_ui.h"
 #include "installer/procedure/connection_options.h"
 #include "installer/procedure/program_values.h"
 #include "platform/application_exception.h"
@@ -31,30 +30,12 @@ double Now() {
         .count();
 }
 
-// The window's part, answered as an operator who filled the fields and pressed Apply would.
-class BenchUi : public installer::ApplyUi {
+// What the run tells: its status log is kept; nothing else is shown.
+class BenchObserver : public installer::ApplyObserver {
 public:
-    std::string directory; // with a trailing "/"
-    std::string fields[4];
     std::vector<std::string> log;
-    std::vector<std::string> dialogs;
-    installer::ConnectionOptions connection;
 
-    void ShowMessage(const std::string& text) override { dialogs.push_back(text); }
-    void ErrorDialog(const std::string& text) override { dialogs.push_back(text); }
-    bool ReadmeAcknowledged() const override { return true; }
-    int ShowReadmeModal() override { return installer::mrOk; }
-    void SetBusyCursor() override {}
-    void SetNormalCursor() override {}
-    void SetWindowEnabled(bool) override {}
-    void SetControlEnabled(installer::ApplyControl, bool) override {}
-    std::string FieldText(installer::ApplyField field) const override {
-        return fields[static_cast<int>(field)];
-    }
-    bool FieldSendable(installer::ApplyField) const override { return true; }
-    bool ReplaceChecked() const override { return false; }
-    int NameFormatIndex() const override { return installer::kNameFmtNoOverride; }
-    installer::ConnectionOptions ConnectionChoice() const override { return connection; }
+    void BusyChanged(bool) override {}
     bool ConfirmCertificate(const installer::CertificateQuestion&) override { return false; }
     void ClearLog() override { log.clear(); }
     void AddLine(const std::string& message, int blankLines) override {
@@ -65,9 +46,6 @@ public:
     void ShowUploadProgress(int, const std::string&) override {}
     void HideUploadProgress() override {}
     void ShowConnectionSecurity(const std::string&) override {}
-    std::string ExecutablePath() const override { return directory + "apply-update"; }
-    std::string ExecutableDirectory() const override { return directory; }
-    bool FileExists(const std::string& path) const override { return platform::FileExists(path); }
 };
 
 } // namespace
@@ -80,15 +58,13 @@ int main(int argc, char** argv) {
     }
     try {
         platform::EnsureApplication();
-        BenchUi ui;
-        ui.directory = std::string(argv[5]) + "/";
-        platform::SetSettingsDirectory(ui.directory);
-        std::vector<std::string> reports;
-        platform::SetExceptionHandler(
-            [&](const std::string& message) { reports.push_back(message); });
+        BenchObserver ui;
+        installer::ApplyRequest request;
+        request.packageDirectory = std::string(argv[5]) + "/";
+        platform::SetSettingsDirectory(request.packageDirectory);
         // An IPv6 address stands in brackets before its port, as an operator types it.
         const std::string host = argv[1];
-        ui.fields[static_cast<int>(installer::ApplyField::SystemEdt)] =
+        request.ipAddress =
             (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + argv[2];
         const std::optional<installer::DataConnectionChoice> mode =
             installer::ParseDataConnection(argv[4]);
@@ -96,16 +72,21 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "link_apply_run: no data connection mode %s\n", argv[4]);
             return 2;
         }
-        ui.connection.dataConnection = *mode;
-        ui.fields[static_cast<int>(installer::ApplyField::UserIdEdt)] = "QSECOFR";
-        ui.fields[static_cast<int>(installer::ApplyField::PassEdt)] = argv[3];
-        ui.fields[static_cast<int>(installer::ApplyField::TargetLibEdt)] = "QGPL";
-        const auto values = installer::LoadProgramValues(ui.ExecutablePath());
+        request.connection.dataConnection = *mode;
+        request.userId = "QSECOFR";
+        request.password = argv[3];
+        request.targetLibrary = "QGPL";
+        const auto values = installer::LoadProgramValues(request.packageDirectory + "apply-update");
         TFtpClient ftp;
-        installer::ApplyProcedure procedure(ui, ftp, values);
+        installer::ApplyProcedure procedure(ftp, values);
+        std::vector<std::string> reports;
+        if (const std::string refusal = procedure.Refusal(request); !refusal.empty())
+            reports.push_back(refusal);
         const double start = Now();
-        procedure.ApplyBtnClick();
+        const installer::ApplyResult result = procedure.Run(request, ui);
         const double seconds = Now() - start;
+        if (result.error)
+            reports.push_back(platform::ExceptionMessage(result.error));
         const bool installed =
             reports.empty() && std::any_of(ui.log.begin(), ui.log.end(), [](const std::string& l) {
                 return l.find("successfully applied") != std::string::npos &&
@@ -114,8 +95,6 @@ int main(int argc, char** argv) {
         if (!installed) {
             for (const auto& line : ui.log)
                 std::fprintf(stderr, "log: %s\n", line.c_str());
-            for (const auto& text : ui.dialogs)
-                std::fprintf(stderr, "dialog: %s\n", text.c_str());
             for (const auto& text : reports)
                 std::fprintf(stderr, "error: %s\n", text.c_str());
             return 1;

@@ -1,6 +1,6 @@
 #include "installer/command_line/cli_options.h"
 
-#include "installer/procedure/apply_ui.h"
+#include "installer/procedure/apply_commands.h"
 
 #include <cctype>
 #include <functional>
@@ -17,11 +17,11 @@ struct OptionRow {
 
 int NameFormatChoice(const std::string& value) {
     if (value == "none")
-        return kNameFmtNoOverride;
+        return kNameFormatUnchanged;
     if (value == "0")
-        return kNameFmtLib;
+        return kNameFormatLibrary;
     if (value == "1")
-        return kNameFmtPath;
+        return kNameFormatPath;
     throw ECliUsage("--name-format takes none, 0 or 1");
 }
 

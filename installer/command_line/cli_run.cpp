@@ -1,7 +1,7 @@
 #include "installer/command_line/cli_run.h"
 
 #include "ftp/ftp_client.h"
-#include "installer/command_line/cli_apply_ui.h"
+#include "installer/command_line/cli_observer.h"
 #include "installer/command_line/cli_options.h"
 #include "installer/command_line/cli_package.h"
 #include "installer/command_line/cli_password.h"
@@ -74,11 +74,9 @@ std::string FieldFromCommandLine(const std::string& text, const char* label) {
     return latin1;
 }
 
-// The four fields: the command line's where given, else the descriptor's, as the window
-// starts with them. What an operator last typed into a window on this machine plays no
-// part in an unattended run.
-void FillFields(const CliOptions& options, const ProgramValues& values, CliApplyUi& ui,
-                Summary& summary) {
+// The run's request: the command line's values where given, else the descriptor's. What an
+// operator last typed on this machine plays no part in an unattended run.
+ApplyRequest MakeRequest(const CliOptions& options, const ProgramValues& values, Summary& summary) {
     const platform::ProfileFile& descriptor = *values.descriptor;
     const std::string host = options.host
                                  ? FieldFromCommandLine(*options.host, "AS/400 IP Address")
@@ -90,64 +88,74 @@ void FillFields(const CliOptions& options, const ProgramValues& values, CliApply
     HostAddress address;
     if (!SplitHostAddress(host, address))
         throw ECliUsage(kBadPort);
-    ui.fields[ApplyField::SystemEdt] = host;
-    ui.fields[ApplyField::UserIdEdt] =
-        options.user ? FieldFromCommandLine(*options.user, "User ID")
-                     : descriptor.ReadString(kDefaultsSection, kUseridKey, "QSECOFR");
-    ui.fields[ApplyField::TargetLibEdt] =
-        options.targetLibrary ? FieldFromCommandLine(*options.targetLibrary, "Target library")
-                              : descriptor.ReadString(kDefaultsSection, kTgtlibKey, kDefaultTgtlib);
-    ui.replace = options.replace;
-    ui.nameFormat = options.nameFormat;
-    ui.readmeRead = options.readmeRead;
+    ApplyRequest request;
+    request.ipAddress = Latin1ToUtf8(host);
+    request.userId =
+        Latin1ToUtf8(options.user ? FieldFromCommandLine(*options.user, "User ID")
+                                  : descriptor.ReadString(kDefaultsSection, kUseridKey, "QSECOFR"));
+    request.targetLibrary =
+        Latin1ToUtf8(options.targetLibrary
+                         ? FieldFromCommandLine(*options.targetLibrary, "Target library")
+                         : descriptor.ReadString(kDefaultsSection, kTgtlibKey, kDefaultTgtlib));
+    request.replace = options.replace;
+    request.nameFormat = options.nameFormat;
+    request.packageDirectory = values.executableDirectory;
     // A descriptor value that names no choice is a broken package, even where the command
     // line overrides it.
     try {
-        ui.connection = ReadDescriptorOptions(descriptor);
+        request.connection = ReadDescriptorOptions(descriptor);
         CheckDescriptorValues(descriptor);
     } catch (const EDescriptorValue& error) {
         throw ECliUsage(error.Message());
     }
     if (options.security)
-        ui.connection.security = *options.security;
+        request.connection.security = *options.security;
     if (options.caFile) // the command line's names are the current folder's
-        ui.connection.caFile = std::filesystem::absolute(*options.caFile).string();
+        request.connection.caFile = std::filesystem::absolute(*options.caFile).string();
     if (options.dataConnection)
-        ui.connection.dataConnection = *options.dataConnection;
-    ui.trustedFingerprint = options.trustedFingerprint;
+        request.connection.dataConnection = *options.dataConnection;
+    return request;
+}
+
+// An error text of the installer's (Latin-1) on standard error, line by line.
+void PrintMessage(LineOutput& errors, const std::string& message) {
+    for (const std::string& line : MessageLines(message))
+        errors.Latin1(line);
 }
 
 int Apply(const CliOptions& options, LineOutput& out, LineOutput& errors, Summary& summary) {
     platform::EnsureApplication();
     ProgramValues values = LoadProgramValues(PackageDirectory(options.package) + kCliProgramName);
     summary.update = Latin1ToUtf8(values.shownUpdateId);
-    CliApplyUi ui(values.executableDirectory, out, errors);
+    ApplyRequest request;
     try {
-        FillFields(options, values, ui, summary);
+        request = MakeRequest(options, values, summary);
         CheckPackage(values, options.readmeRead);
-        ui.fields[ApplyField::PassEdt] = FieldFromCommandLine(ReadPassword(options), "Password");
+        request.password = Latin1ToUtf8(FieldFromCommandLine(ReadPassword(options), "Password"));
     } catch (const ECliUsage& refusal) {
         summary.result.message = refusal.Message();
         errors.Utf8(refusal.Message());
         return kExitUsage;
     }
 
-    // What ends a run with an error is reported as the window's top-level report would.
-    platform::SetExceptionHandler([&errors](const std::string& message) {
-        for (const std::string& line : MessageLines(ErrorReportText(message)))
-            errors.Latin1(line);
-    });
     TFtpClient ftp;
-    ApplyProcedure procedure(ui, ftp, values);
-    procedure.RememberSettingsAtEnd = false;
+    ApplyProcedure procedure(ftp, values);
+    if (const std::string refusal = procedure.Refusal(request); !refusal.empty()) {
+        PrintMessage(errors, refusal);
+        summary.result.message = Latin1ToUtf8(refusal);
+        return kExitUsage;
+    }
+    CliObserver observer(out, errors);
+    observer.trustedFingerprint = options.trustedFingerprint;
     {
-        // SIGINT and SIGTERM stop the run as the window's Stop button does: the waits end
+        // SIGINT and SIGTERM stop the run as an operator's Stop does: the waits end
         // at once and the connection is closed.
         platform::SignalWatch signals([&procedure](int) { procedure.Stop(); });
-        procedure.ApplyBtnClick();
+        summary.result = procedure.Run(request, observer);
     }
-    platform::SetExceptionHandler({});
-    summary.result = procedure.Result();
+    // What ended the run with an error is reported in the words of the top-level report.
+    if (summary.result.error)
+        PrintMessage(errors, ErrorReportText(platform::ExceptionMessage(summary.result.error)));
     summary.result.message = Latin1ToUtf8(summary.result.message);
     return ExitStatus(summary.result.outcome);
 }

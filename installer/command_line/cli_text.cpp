@@ -4,44 +4,6 @@
 
 namespace installer {
 
-bool Utf8ToLatin1(const std::string& utf8, std::string& latin1) {
-    std::string out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(utf8[i]);
-        if (byte < 0x80) {
-            out += static_cast<char>(byte);
-            continue;
-        }
-        // Latin-1 beyond ASCII is exactly the two-byte sequences C2 80 to C3 BF; any other
-        // lead byte is a character above U+00FF or not UTF-8 at all.
-        if ((byte != 0xC2 && byte != 0xC3) || i + 1 >= utf8.size())
-            return false;
-        const auto next = static_cast<unsigned char>(utf8[i + 1]);
-        if ((next & 0xC0) != 0x80)
-            return false;
-        out += static_cast<char>(((byte & 0x03) << 6) | (next & 0x3F));
-        ++i;
-    }
-    latin1 = std::move(out);
-    return true;
-}
-
-std::string Latin1ToUtf8(const std::string& latin1) {
-    std::string out;
-    out.reserve(latin1.size() + latin1.size() / 8);
-    for (const char c : latin1) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            out += c;
-        } else {
-            out += static_cast<char>(0xC0 | (byte >> 6));
-            out += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return out;
-}
-
 std::string TerminalSafe(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());

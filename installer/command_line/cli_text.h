@@ -3,30 +3,24 @@
 // and the command line arrives in the locale's encoding, which is UTF-8.
 #pragma once
 
+#include "installer/procedure/text.h"
+
 #include <string>
 #include <vector>
 
 namespace installer {
-
-// Latin-1 bytes of a UTF-8 text. False when the text is not valid UTF-8 or holds a
-// character outside Latin-1 (which the host conversation cannot carry); nothing is ever
-// replaced by a stand-in.
-bool Utf8ToLatin1(const std::string& utf8, std::string& latin1);
-
-// UTF-8 of a Latin-1 text.
-std::string Latin1ToUtf8(const std::string& latin1);
 
 // A UTF-8 text made safe for a terminal: control characters other than tab (C0, DEL and
 // C1, by which a hostile host text could move the cursor or retitle the terminal) become
 // "?". Everything else stays as it is.
 std::string TerminalSafe(const std::string& utf8);
 
-// The status log lines that AddLine(message, blankLines) appends, exactly as the window
-// shows them: `blankLines` lines holding one blank, then the message, where CR LF, a lone
+// The status log lines that AddLine(message, blankLines) appends, exactly as the log
+// holds them: `blankLines` lines holding one blank, then the message, where CR LF, a lone
 // CR and LF each start a new line and NUL bytes are left out.
 std::vector<std::string> StatusLogLines(const std::string& message, int blankLines);
 
-// The lines of a message as a message box shows them: as StatusLogLines(message, 0), but
+// The lines of a message as it is shown: as StatusLogLines(message, 0), but
 // without the empty lines at its end (a host's reply keeps its line end).
 std::vector<std::string> MessageLines(const std::string& message);
 

@@ -33,9 +33,9 @@ std::string Pad10(const std::string& text) {
 
 std::string NameFormatCommand(int choice) {
     switch (choice) {
-    case 1:
+    case kNameFormatLibrary:
         return "site namefmt 0";
-    case 2:
+    case kNameFormatPath:
         return "site namefmt 1";
     default:
         return "";

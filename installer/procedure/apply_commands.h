@@ -32,7 +32,14 @@ LockEntry SplitLockEntry(const std::string& value, const std::string& type);
 // parameter.
 std::string Pad10(const std::string& text);
 
-// "site namefmt 0" for choice 1, "site namefmt 1" for choice 2, empty for any other choice.
+// The name-format choices: leave the host's as it is, "site namefmt 0" (library/object
+// names), "site namefmt 1" (path names).
+inline constexpr int kNameFormatUnchanged = 0;
+inline constexpr int kNameFormatLibrary = 1;
+inline constexpr int kNameFormatPath = 2;
+
+// "site namefmt 0" for kNameFormatLibrary, "site namefmt 1" for kNameFormatPath, empty for
+// any other choice.
 std::string NameFormatCommand(int choice);
 
 std::string ChangeJobLogCommand();

@@ -2,23 +2,16 @@
 
 #include "ftp/ftp_client.h"
 #include "installer/procedure/apply_texts.h"
-#include "installer/procedure/apply_ui.h"
 #include "installer/procedure/certificate_trust.h"
 #include "installer/procedure/package_names.h"
 #include "installer/procedure/program_values.h"
 #include "installer/procedure/remembered_settings.h"
 #include "installer/procedure/text.h"
 #include "platform/application_exception.h"
-#include "platform/flag_scope.h"
+#include "platform/paths.h"
 
 namespace installer {
 namespace {
-
-constexpr ApplyControl kBusyControls[] = {
-    ApplyControl::SystemEdt,    ApplyControl::UserIdEdt,  ApplyControl::PassEdt,
-    ApplyControl::TargetLibEdt, ApplyControl::Replaceopt, ApplyControl::ApplyBtn,
-    ApplyControl::CancelBtn,
-};
 
 // Ends a bounded phase of the watchdog however the scope is left.
 class BoundedPhase {
@@ -66,8 +59,8 @@ TDataConnectionMode DataConnectionMode(DataConnectionChoice choice) {
 
 EApplyStopped::EApplyStopped() : platform::Exception(kStopped) {}
 
-ApplyProcedure::ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues& values)
-    : ui_(ui), ftp_(ftp), values_(values), watchdog_(ftp), progress_(ui) {
+ApplyProcedure::ApplyProcedure(TFtpClient& ftp, const ProgramValues& values)
+    : ftp_(ftp), values_(values), watchdog_(ftp) {
     // The client's fixed settings: port 21 (the IP field may name another), active data
     // connections, no proxy or firewall log-on, no time-out of its own (the watchdog bounds
     // what must be bounded) and no status texts.
@@ -101,30 +94,44 @@ ApplyProcedure::~ApplyProcedure() {
 
 void ApplyProcedure::FtpConnectionFailed() {
     // A connection attempt that the run itself gave up on says so in its own words.
-    if (RunAbandoned())
+    if (observer_ == nullptr || RunAbandoned())
         return;
     Log(kConnectionFailed, 1);
 }
 
 void ApplyProcedure::Log(const std::string& message, int blankLines) {
-    ui_.AddLine(message, blankLines);
+    observer_->AddLine(message, blankLines);
 }
 
-void ApplyProcedure::ApplyBtnClick() noexcept {
+ApplyResult ApplyProcedure::Run(const ApplyRequest& request, ApplyObserver& observer) noexcept {
     // The window is enabled again while the connection closes; a second run must not start
     // inside the first one's wait. Nor can a run start once the window has closed.
-    if (running_ || !values_.descriptor)
-        return;
+    if (observer_ != nullptr || !values_.descriptor)
+        return result_;
+    // Who hears this run, until it has wound up.
+    struct Attached {
+        ApplyProcedure& procedure;
+        Attached(ApplyProcedure& p, const ApplyRequest& r, ApplyObserver& o) : procedure(p) {
+            procedure.request_ = &r;
+            procedure.observer_ = &o;
+            procedure.progress_.Attach(&o);
+        }
+        ~Attached() {
+            procedure.progress_.Attach(nullptr);
+            procedure.observer_ = nullptr;
+            procedure.request_ = nullptr;
+        }
+    };
     try {
-        platform::FlagScope running(running_);
         result_ = ApplyResult{};
         step_ = ApplyStep::None;
         Inputs inputs;
-        if (!Validate(inputs) || !PassReadmeGate())
-            return;
+        result_.message = Check(request, inputs);
+        if (!result_.message.empty())
+            return result_;
+        const Attached attached(*this, request, observer);
         const std::string updateId =
             values_.descriptor->ReadString(kDefaultsSection, kUpdateKey, "");
-        connection_ = ui_.ConnectionChoice();
 
         std::exception_ptr failure;
         errorFlag_ = false;
@@ -141,92 +148,70 @@ void ApplyProcedure::ApplyBtnClick() noexcept {
         RecordOutcome(failure);
         Finish(failure);
     } catch (...) {
-        platform::HandleException(std::current_exception());
+        // Only the observer can raise here; what it raised is the run's error.
+        result_.error = std::current_exception();
     }
+    return result_;
 }
 
-bool ApplyProcedure::Validate(Inputs& inputs) {
-    inputs.ipAddress = ui_.FieldText(ApplyField::SystemEdt);
-    if (inputs.ipAddress.empty()) {
-        Refuse(kNeedIpAddress);
-        return false;
+std::string ApplyProcedure::Refusal(const ApplyRequest& request) const {
+    Inputs inputs;
+    return Check(request, inputs);
+}
+
+namespace {
+
+// "The <caption> contains a character that cannot be sent to the AS/400."
+std::string CannotBeSent(const char* caption) {
+    return std::string("The ") + caption + kCannotBeSent;
+}
+
+} // namespace
+
+std::string ApplyProcedure::Check(const ApplyRequest& request, Inputs& inputs) const {
+    // Each field: first whether it is empty, then whether Latin-1 can carry it.
+    const struct {
+        const std::string& text;
+        std::string& latin1;
+        const char* empty; // the refusal of an empty field; none for the target library
+        const char* caption;
+    } fields[] = {
+        {request.ipAddress, inputs.ipAddress, kNeedIpAddress, kIpAddressCaption},
+        {request.userId, inputs.userId, kNeedUserId, kUserIdCaption},
+        {request.password, inputs.password, kNeedPassword, kPasswordCaption},
+        // Read for the install command much later, but refused now, before anything is sent.
+        {request.targetLibrary, inputs.targetLibrary, nullptr, kTargetLibraryCaption},
+    };
+    for (const auto& field : fields) {
+        if (field.empty != nullptr && field.text.empty())
+            return field.empty;
+        if (!Utf8ToLatin1(field.text, field.latin1))
+            return CannotBeSent(field.caption);
     }
-    if (!Sendable(ApplyField::SystemEdt, kIpAddressCaption))
-        return false;
-    inputs.userId = ui_.FieldText(ApplyField::UserIdEdt);
-    if (inputs.userId.empty()) {
-        Refuse(kNeedUserId);
-        return false;
-    }
-    if (!Sendable(ApplyField::UserIdEdt, kUserIdCaption))
-        return false;
-    inputs.password = ui_.FieldText(ApplyField::PassEdt);
-    if (inputs.password.empty()) {
-        Refuse(kNeedPassword);
-        return false;
-    }
-    if (!Sendable(ApplyField::PassEdt, kPasswordCaption))
-        return false;
-    // Read for the install command much later, but refused now, before anything is sent.
-    if (!Sendable(ApplyField::TargetLibEdt, kTargetLibraryCaption))
-        return false;
-    if (!SplitHostAddress(inputs.ipAddress, inputs.address)) {
-        Refuse(kBadPort);
-        return false;
-    }
+    if (!SplitHostAddress(inputs.ipAddress, inputs.address))
+        return kBadPort;
     // The target library goes into the install command, as a parameter of its own.
-    const std::string targetLibrary = ui_.FieldText(ApplyField::TargetLibEdt);
-    if (!IsIbmiName(targetLibrary)) {
-        Refuse(NotANameMessage(kTargetLibraryCaption, targetLibrary));
-        return false;
-    }
+    if (!IsIbmiName(inputs.targetLibrary))
+        return NotANameMessage(kTargetLibraryCaption, inputs.targetLibrary);
     // The descriptor is read again during the run; what it names now must still be sound.
     try {
         CheckDescriptorValues(*values_.descriptor);
     } catch (const EDescriptorValue& error) {
-        Refuse(error.Message());
-        return false;
+        return error.Message();
     }
-    return true;
-}
-
-void ApplyProcedure::Refuse(const std::string& message) {
-    result_.message = message;
-    ui_.ShowMessage(message);
-}
-
-bool ApplyProcedure::Sendable(ApplyField field, const char* caption) {
-    if (ui_.FieldSendable(field))
-        return true;
-    Refuse(std::string("The ") + caption + kCannotBeSent);
-    return false;
-}
-
-bool ApplyProcedure::PassReadmeGate() {
-    if (ui_.ReadmeAcknowledged() || !ui_.FileExists(ui_.ExecutableDirectory() + kReadmeName))
-        return true;
-    return ui_.ShowReadmeModal() == mrOk;
+    return {};
 }
 
 void ApplyProcedure::EnterBusy() {
-    ui_.SetBusyCursor();
-    ui_.SetWindowEnabled(false);
-    for (const ApplyControl control : kBusyControls)
-        ui_.SetControlEnabled(control, false);
-    // The Close button stays usable as Stop: a host that never answers must not hold the
-    // operator hostage.
     busy_ = true;
-    ui_.SetControlEnabled(ApplyControl::CancelBtn, true);
-    if (OnBusyChanged)
-        OnBusyChanged(true);
+    observer_->BusyChanged(true);
 }
 
 void ApplyProcedure::LeaveBusy() {
     progress_.EndRun();
-    ui_.ShowConnectionSecurity("");
+    observer_->ShowConnectionSecurity("");
     busy_ = false;
-    if (OnBusyChanged)
-        OnBusyChanged(false);
+    observer_->BusyChanged(false);
 }
 
 void ApplyProcedure::Stop() {
@@ -334,7 +319,7 @@ void ApplyProcedure::Script(const Inputs& inputs, const std::string& updateId) {
     step_ = ApplyStep::CheckLocks;
     if (CheckLocks()) {
         TransferUpdate(updateId);
-        Install(updateId);
+        Install(inputs, updateId);
     }
     if (!errorFlag_) {
         Log(kUpdate + values_.shownUpdateId + kSuccessfullyApplied, 0);
@@ -344,28 +329,28 @@ void ApplyProcedure::Script(const Inputs& inputs, const std::string& updateId) {
 
 void ApplyProcedure::Connect(const Inputs& inputs) {
     ftp_.Host = inputs.address.host;
-    ftp_.Security = SecurityMode(connection_.security);
+    ftp_.Security = SecurityMode(request_->connection.security);
     // Implicit TLS has a port of its own; a port typed with the address always wins.
-    ftp_.Port = inputs.address.portGiven                              ? inputs.address.port
-                : connection_.security == SecurityChoice::ImplicitTls ? kImplicitTlsPort
-                                                                      : kFtpPort;
+    ftp_.Port = inputs.address.portGiven                                       ? inputs.address.port
+                : request_->connection.security == SecurityChoice::ImplicitTls ? kImplicitTlsPort
+                                                                               : kFtpPort;
     // The descriptor names the package's own authorities; the command line may name a file of
     // the operator's by its full path.
-    const std::string& caFile = connection_.caFile;
+    const std::string& caFile = request_->connection.caFile;
     ftp_.CAFile =
-        caFile.empty() || caFile.front() == '/' ? caFile : ui_.ExecutableDirectory() + caFile;
+        caFile.empty() || caFile.front() == '/' ? caFile : request_->packageDirectory + caFile;
     ftp_.OnCertificate = [this, &inputs](TComponent*, const platform::TlsVerification& verification,
                                          bool& accept) {
         DecideCertificate(inputs, verification, accept);
     };
-    ftp_.DataConnection = DataConnectionMode(connection_.dataConnection);
+    ftp_.DataConnection = DataConnectionMode(request_->connection.dataConnection);
     ftp_.UserID = inputs.userId;
     ftp_.Password = inputs.password;
-    ui_.ClearLog();
+    observer_->ClearLog();
     Log(kConnectingTo + inputs.ipAddress, 1);
     // The password is about to cross the network: say so while it does, and afterwards.
-    if (connection_.security == SecurityChoice::None)
-        ui_.ShowConnectionSecurity(kNotSecured);
+    if (request_->connection.security == SecurityChoice::None)
+        observer_->ShowConnectionSecurity(kNotSecured);
     {
         BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Connecting, inputs.ipAddress,
                              WaitBoundMs);
@@ -388,19 +373,19 @@ void ApplyProcedure::DecideCertificate(const Inputs& inputs,
         // The operator's time to decide does not count against the log-on's bound; the
         // rest of the log-on gets the whole bound again.
         watchdog_.End();
-        accept = CertificateTrusted(ui_, verification, inputs.address.host, ftp_.Port,
-                                    RememberSettingsAtEnd);
+        accept = CertificateTrusted(*observer_, verification, inputs.address.host, ftp_.Port,
+                                    request_->machineSettings);
         watchdog_.Begin(ApplyWatchdog::Phase::Connecting, inputs.ipAddress, WaitBoundMs);
     }
     if (!accept)
         return;
     Log(kSecuredWith + ftp_.TlsVersion() + " (" + ftp_.TlsCipher() + ").", 0);
-    ui_.ShowConnectionSecurity(std::string(kSecuredState) + " (" + ftp_.TlsVersion() + ")");
+    observer_->ShowConnectionSecurity(std::string(kSecuredState) + " (" + ftp_.TlsVersion() + ")");
     result_.secured = true;
 }
 
 void ApplyProcedure::SetNameFormat() {
-    const std::string command = NameFormatCommand(ui_.NameFormatIndex());
+    const std::string command = NameFormatCommand(request_->nameFormat);
     if (command.empty())
         return;
     Log(kSettingNameFormat + command, 1);
@@ -426,7 +411,7 @@ void ApplyProcedure::PrepareSaveFile(const std::string& file, const std::string&
 }
 
 void ApplyProcedure::Upload(const std::string& packageName, const std::string& remoteFile) {
-    const std::string localFile = ui_.ExecutableDirectory() + packageName;
+    const std::string localFile = request_->packageDirectory + packageName;
     // Counts what this upload puts on the data connection, however it ends; whoever else
     // listens to the client's packets still hears every one.
     struct CountSent {
@@ -498,12 +483,11 @@ void ApplyProcedure::TransferUpdate(const std::string& updateId) {
     Upload(updateFile, updateId);
 }
 
-void ApplyProcedure::Install(const std::string& updateId) {
+void ApplyProcedure::Install(const Inputs& inputs, const std::string& updateId) {
     step_ = ApplyStep::Install;
     Log(kInstallingUpdate, 1);
     const std::string command =
-        InstallCommand(updateId, values_.supportLibrary, ui_.FieldText(ApplyField::TargetLibEdt),
-                       ui_.ReplaceChecked());
+        InstallCommand(updateId, values_.supportLibrary, inputs.targetLibrary, request_->replace);
     try {
         ftp_.DoCommand("rcmd " + command);
     } catch (const platform::Exception& error) {
@@ -523,8 +507,8 @@ void ApplyProcedure::Install(const std::string& updateId) {
 std::string ApplyProcedure::PackageFile(const std::string& name) const {
     // Never the working folder: a file planted there under a package file's name would be
     // uploaded, restored and run on the host.
-    const std::string path = ui_.ExecutableDirectory() + name;
-    if (!IsPackageFileName(name) || !ui_.FileExists(path))
+    const std::string path = request_->packageDirectory + name;
+    if (!IsPackageFileName(name) || !platform::FileExists(path))
         throw platform::EFOpenError(name); // names what the package lacks
     return path;
 }
@@ -551,36 +535,25 @@ void ApplyProcedure::LogOff(std::exception_ptr& failure) {
 }
 
 void ApplyProcedure::Finish(std::exception_ptr failure) {
-    // Give the operator the window back: normal cursor, window and controls enabled.
-    ui_.SetNormalCursor();
-    ui_.SetWindowEnabled(true);
-    for (const ApplyControl control : kBusyControls)
-        ui_.SetControlEnabled(control, true);
     // Log off. An error here ends the finishing steps and replaces the one on its way.
     try {
         LogOff(failure);
     } catch (...) {
         watchdog_.Reset();
         LeaveBusy();
-        throw;
+        result_.error = std::current_exception();
+        return;
     }
     watchdog_.Reset();
     LeaveBusy();
-    // Remember the address and user for the next run.
-    if (RememberSettingsAtEnd) {
-        RememberSettings(ui_.FieldText(ApplyField::SystemEdt),
-                         ui_.FieldText(ApplyField::UserIdEdt));
-        RememberConnectionChoice(SecurityWord(connection_.security),
-                                 DataConnectionWord(connection_.dataConnection));
-    }
-    // A locked object or a failed install: the failure summary and the error dialog.
+    // A locked object, a failed install or a lost connection: the failure summary, and the
+    // front end says that errors occurred.
     if (errorFlag_) {
         Log(kUpdate + values_.shownUpdateId + kNotSuccessfullyApplied, 1);
         Log(kCheckPreviousMessages, 0);
-        ui_.ErrorDialog(kErrorsOccurred);
+        result_.errorsOccurred = true;
     }
-    if (failure)
-        std::rethrow_exception(failure);
+    result_.error = failure;
 }
 
 } // namespace installer

@@ -1,13 +1,15 @@
-// The apply procedure behind the main window's Apply button: it checks the operator's
-// input, passes the readme gate, logs on to the AS/400 and drives the fixed script of FTP
-// and remote CL commands that checks for locked objects, uploads the update and installs
-// it, writing every step to the status log. It holds no window code: it works through the
-// window's ApplyUi and the window's FTP client, so tests can drive it without a window.
+// The apply procedure behind the window's Apply button and the command line: it checks the
+// operator's input, logs on to the AS/400 and drives the fixed script of FTP and remote CL
+// commands that checks for locked objects, uploads the update and installs it, writing
+// every step to the status log. It holds no window code: it runs from a request
+// and tells an observer, so the window, the command line and tests all drive the same
+// procedure.
 #pragma once
 
 #include "installer/procedure/apply_commands.h"
+#include "installer/procedure/apply_observer.h"
+#include "installer/procedure/apply_request.h"
 #include "installer/procedure/apply_result.h"
-#include "installer/procedure/apply_ui.h"
 #include "installer/procedure/apply_watchdog.h"
 #include "installer/procedure/upload_progress_reporter.h"
 #include "platform/exception.h"
@@ -25,62 +27,57 @@ struct ProgramValues;
 
 class ApplyProcedure {
 public:
-    // Gives the FTP client its fixed settings; `ui`, `ftp` and `values` must outlive the
-    // procedure.
-    ApplyProcedure(ApplyUi& ui, TFtpClient& ftp, const ProgramValues& values);
+    // Gives the FTP client its fixed settings; `ftp` and `values` must outlive the procedure.
+    ApplyProcedure(TFtpClient& ftp, const ProgramValues& values);
     ~ApplyProcedure();
     ApplyProcedure(const ApplyProcedure&) = delete;
     ApplyProcedure& operator=(const ApplyProcedure&) = delete;
 
-    // One press of Apply. An error that ends the run goes to the top-level error report
-    // (after the finishing steps); nothing leaves this function. A press while a run is
-    // still winding up is ignored.
-    void ApplyBtnClick() noexcept;
+    // Why the request cannot be run, in the order the operator's fields are checked (address,
+    // user, password, target library) and then the descriptor's values; empty when it can.
+    // A front end asks before anything else, and shows the text to the operator.
+    std::string Refusal(const ApplyRequest& request) const;
+
+    // One run: logs on, drives the script, logs off, and says how it ended. The observer
+    // hears every step; nothing leaves this function. A request that Refusal refuses ends
+    // as NotStarted with that text. A run started while one is still winding up is ignored
+    // and returns the last result.
+    ApplyResult Run(const ApplyRequest& request, ApplyObserver& observer) noexcept;
 
     // The operator's Stop: ends the running Apply as soon as the event loop gets to it,
     // even when the host never answers again. Does nothing when no run is busy.
     void Stop();
 
-    // A run is busy: from the busy cursor until the connection is closed.
+    // A run is busy: from BusyChanged(true) until the connection is closed.
     bool Busy() const { return busy_; }
+    // A run is under way, its winding up included.
+    bool Running() const { return observer_ != nullptr; }
 
-    // The FTP client's connection-failed notification: the window's FtpConnectionFailed.
+    // The FTP client's connection-failed notification.
     void FtpConnectionFailed();
-
-    // Told when a run enters its busy part (true: the Close button becomes "Stop") and when
-    // it has closed its connection (false: "Close" again).
-    std::function<void(bool busy)> OnBusyChanged;
 
     // The longest that connecting, a stalled data connection and logging off may take.
     int WaitBoundMs = kWaitBoundMs;
 
-    // Whether a run ends by remembering the address and user in KDXInst.Ini, for the next
-    // time the window opens. A run without a window (the command line) has nothing to
-    // remember them for and leaves the file alone.
-    bool RememberSettingsAtEnd = true;
-
-    // How the last run ended; reset when a press starts a run. A press that is ignored (a
-    // run still winding up) leaves it as it was. It says what the script achieved: an error
-    // while logging off afterwards still goes to the error report, but an update that was
-    // installed stays applied.
+    // How the last run ended; reset when a run starts. It says what the script achieved: an
+    // error while logging off afterwards still goes to the error report, but an update that
+    // was installed stays applied.
     const ApplyResult& Result() const { return result_; }
 
 private:
+    // The operator's texts in the Latin-1 the host conversation carries.
     struct Inputs {
         std::string ipAddress;
         std::string userId;
         std::string password;
+        std::string targetLibrary;
         HostAddress address;
     };
 
-    bool Validate(Inputs& inputs);
-    // Shows why the input cannot be used, and keeps it as the run's result.
-    void Refuse(const std::string& message);
-    // Tells the operator when the field holds a character that cannot be sent.
-    bool Sendable(ApplyField field, const char* caption);
+    // The request's texts converted and checked: why the request cannot be run, or empty.
+    std::string Check(const ApplyRequest& request, Inputs& inputs) const;
     // What the script achieved, once it has ended (before logging off).
     void RecordOutcome(std::exception_ptr failure);
-    bool PassReadmeGate();
     void EnterBusy();
     void LeaveBusy();
     void Script(const Inputs& inputs, const std::string& updateId);
@@ -95,8 +92,9 @@ private:
     void Upload(const std::string& packageName, const std::string& remoteFile);
     bool CheckLocks();
     void TransferUpdate(const std::string& updateId);
-    void Install(const std::string& updateId);
+    void Install(const Inputs& inputs, const std::string& updateId);
     void LogOff(std::exception_ptr& failure);
+    // Logs off and winds up: the failure summary, and the error for the report.
     void Finish(std::exception_ptr failure);
 
     // Raises the stop at the first step after the operator pressed Stop.
@@ -109,24 +107,23 @@ private:
     std::exception_ptr Explain(std::exception_ptr error);
     // Whether an error that a step caught is the host's answer to its command.
     bool AnsweredByHost() const;
-    // A file of the package folder (beside the executable); raises EFOpenError naming the
-    // file when the package has none of that name.
+    // A file of the package folder; raises EFOpenError naming the file when the package
+    // has none of that name.
     std::string PackageFile(const std::string& name) const;
 
     void Log(const std::string& message, int blankLines);
 
-    ApplyUi& ui_;
     TFtpClient& ftp_;
     const ProgramValues& values_;
     ApplyWatchdog watchdog_;
     UploadProgressReporter progress_;
-    bool running_ = false; // from the press until the end of the finishing steps
+    const ApplyRequest* request_ = nullptr; // the running request
+    ApplyObserver* observer_ = nullptr;     // who hears the running request
     bool busy_ = false;
     bool errorFlag_ = false;
     bool stopLogged_ = false;
     bool loggedOn_ = false;            // the run got past the log-on
     bool connectionLost_ = false;      // and then lost its connection
-    ConnectionOptions connection_;     // how this run reaches the host
     ApplyStep step_ = ApplyStep::None; // the step the script is in
     ApplyResult result_;
 };

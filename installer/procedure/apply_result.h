@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 namespace installer {
@@ -48,6 +49,12 @@ struct ApplyResult {
     std::int64_t bytesSent = 0;
     // The run spoke to the host over TLS: its password and data were never in clear.
     bool secured = false;
+    // The run ended with the failure summary in the log (a locked object, a failed install,
+    // a lost connection): the window shows its error dialog.
+    bool errorsOccurred = false;
+    // The error that ended the run, for the top-level error report after the front end's
+    // own finishing steps; null when the log says everything.
+    std::exception_ptr error;
 };
 
 // Stable lower-case names for reports and scripts: "applied", "install-failed", ...;

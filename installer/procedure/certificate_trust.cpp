@@ -1,6 +1,6 @@
 #include "installer/procedure/certificate_trust.h"
 
-#include "installer/procedure/apply_ui.h"
+#include "installer/procedure/apply_observer.h"
 #include "installer/procedure/remembered_settings.h"
 
 namespace installer {
@@ -27,7 +27,7 @@ std::string CertificateQuestionText(const CertificateQuestion& question) {
     return text;
 }
 
-bool CertificateTrusted(ApplyUi& ui, const platform::TlsVerification& verification,
+bool CertificateTrusted(ApplyObserver& observer, const platform::TlsVerification& verification,
                         const std::string& host, int port, bool machineSettings) {
     if (verification.Trusted())
         return true;
@@ -47,7 +47,7 @@ bool CertificateTrusted(ApplyUi& ui, const platform::TlsVerification& verificati
     question.fingerprint = certificate.sha256Fingerprint;
     question.identityChanged = !trusted.empty();
     question.trustedFingerprint = trusted;
-    if (!ui.ConfirmCertificate(question))
+    if (!observer.ConfirmCertificate(question))
         return false;
     if (machineSettings)
         TrustFingerprint(key, certificate.sha256Fingerprint);

@@ -12,7 +12,7 @@
 
 namespace installer {
 
-class ApplyUi;
+class ApplyObserver;
 struct CertificateQuestion;
 
 // What the operator is shown about the certificate (the window's question, the command
@@ -22,7 +22,7 @@ std::string CertificateQuestionText(const CertificateQuestion& question);
 // `host` is the address as typed (without the port), `port` the one the run uses.
 // `machineSettings`: whether the fingerprints trusted on this machine (KDXInst.Ini) are read
 // and a newly trusted one is written there.
-bool CertificateTrusted(ApplyUi& ui, const platform::TlsVerification& verification,
+bool CertificateTrusted(ApplyObserver& observer, const platform::TlsVerification& verification,
                         const std::string& host, int port, bool machineSettings);
 
 } // namespace installer

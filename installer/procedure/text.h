@@ -6,6 +6,14 @@
 
 namespace installer {
 
+// Latin-1 bytes of a UTF-8 text. False when the text is not valid UTF-8 or holds a
+// character outside Latin-1 (which the host conversation cannot carry); nothing is ever
+// replaced by a stand-in.
+bool Utf8ToLatin1(const std::string& utf8, std::string& latin1);
+
+// UTF-8 of a Latin-1 text.
+std::string Latin1ToUtf8(const std::string& latin1);
+
 // Removes leading and trailing characters with codes 0 to 32.
 std::string Trim(const std::string& text);
 

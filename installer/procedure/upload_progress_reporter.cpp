@@ -1,6 +1,6 @@
 #include "installer/procedure/upload_progress_reporter.h"
 
-#include "installer/procedure/apply_ui.h"
+#include "installer/procedure/apply_observer.h"
 
 namespace installer {
 
@@ -34,12 +34,14 @@ void UploadProgressReporter::EndRun() {
     if (!shown_)
         return;
     shown_ = false;
-    ui_.HideUploadProgress();
+    if (observer_ != nullptr)
+        observer_->HideUploadProgress();
 }
 
 void UploadProgressReporter::Show() {
     shown_ = true;
-    ui_.ShowUploadProgress(progress_.Permille(), progress_.Text());
+    if (observer_ != nullptr)
+        observer_->ShowUploadProgress(progress_.Permille(), progress_.Text());
 }
 
 } // namespace installer

@@ -1,4 +1,4 @@
-// Shows the progress of a run's uploads in the main window: the progress appears with the
+// Tells a run's observer the progress of its uploads: the progress appears with the
 // first upload of a run, follows each save file at most ten times a second, keeps an
 // upload's summary until the next one begins, and goes when the run ends. The status log
 // is not touched.
@@ -11,11 +11,12 @@
 
 namespace installer {
 
-class ApplyUi;
+class ApplyObserver;
 
 class UploadProgressReporter {
 public:
-    explicit UploadProgressReporter(ApplyUi& ui) : ui_(ui) {}
+    // Who is told, for the length of a run; null between runs.
+    void Attach(ApplyObserver* observer) { observer_ = observer; }
 
     // An upload of the local file `localFile` begins (it is named by its file name alone).
     void Begin(const std::string& localFile);
@@ -33,7 +34,7 @@ public:
 private:
     void Show();
 
-    ApplyUi& ui_;
+    ApplyObserver* observer_ = nullptr;
     UploadProgress progress_;
     bool shown_ = false;
 };

@@ -4,7 +4,7 @@
 // certificate differs from the one trusted before gets a stronger warning.
 #pragma once
 
-#include "installer/procedure/apply_ui.h"
+#include "installer/procedure/apply_observer.h"
 
 #include <string>
 

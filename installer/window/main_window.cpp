@@ -3,6 +3,7 @@
 #include "installer/procedure/apply_texts.h"
 #include "installer/procedure/log_masking.h"
 #include "installer/procedure/package_names.h"
+#include "installer/procedure/remembered_settings.h"
 #include "installer/procedure/text.h"
 #include "installer/window/certificate_dialog.h"
 #include "installer/window/message_boxes.h"
@@ -108,12 +109,74 @@ TApplyUpdateForm::TApplyUpdateForm(std::string executablePath)
     CreateControls();
     FormCreate();
     Ftp = std::make_unique<TFtpClient>();
-    procedure_ = std::make_unique<ApplyProcedure>(*this, *Ftp, values_);
+    procedure_ = std::make_unique<ApplyProcedure>(*Ftp, values_);
     Ftp->OnConnectionFailed = [this](TObject*) { FtpConnectionFailed(); };
-    procedure_->OnBusyChanged = [this](bool busy) {
-        CancelBtn->setText(busy ? QStringLiteral("Stop") : QStringLiteral("Close"));
+    applyProcedure_ = [this] { Apply(); };
+}
+
+void TApplyUpdateForm::Apply() {
+    // The window is enabled again while the connection closes; a second run must not start
+    // inside the first one's wait. Nor can a run start once the window has closed.
+    if (procedure_->Running() || !values_.descriptor)
+        return;
+    const ApplyRequest request = Request();
+    if (const std::string refusal = procedure_->Refusal(request); !refusal.empty()) {
+        ShowMessage(refusal);
+        return;
+    }
+    // The readme, once per window, before the first run.
+    if (!readmeAcknowledged_ && FileExists(ExecutableDirectory() + kReadmeName) &&
+        ShowReadmeModal() != mrOk)
+        return;
+    const ApplyResult result = procedure_->Run(request, *this);
+    // Remember the address and user for the next time the window opens, and the choices.
+    RememberSettings(FieldText(ApplyField::SystemEdt), FieldText(ApplyField::UserIdEdt));
+    RememberConnectionChoice(SecurityWord(request.connection.security),
+                             DataConnectionWord(request.connection.dataConnection));
+    if (result.errorsOccurred)
+        ErrorDialog(kErrorsOccurred);
+    if (result.error)
+        std::rethrow_exception(result.error);
+}
+
+ApplyRequest TApplyUpdateForm::Request() const {
+    ApplyRequest request;
+    const std::pair<ApplyField, std::string*> texts[] = {
+        {ApplyField::SystemEdt, &request.ipAddress},
+        {ApplyField::UserIdEdt, &request.userId},
+        {ApplyField::PassEdt, &request.password},
+        {ApplyField::TargetLibEdt, &request.targetLibrary}};
+    for (const auto& [field, text] : texts)
+        *text = FieldEdit(field)->text().toStdString(); // UTF-8
+    request.nameFormat = NameFormatIndex();
+    request.replace = ReplaceChecked();
+    request.connection = ConnectionChoice();
+    request.packageDirectory = ExecutableDirectory();
+    request.machineSettings = true;
+    return request;
+}
+
+// The controls a busy run disables, in that order; Close stays usable as Stop: a host that
+// never answers must not hold the operator hostage.
+void TApplyUpdateForm::BusyChanged(bool busy) {
+    constexpr ApplyControl kBusyControls[] = {
+        ApplyControl::SystemEdt,    ApplyControl::UserIdEdt,  ApplyControl::PassEdt,
+        ApplyControl::TargetLibEdt, ApplyControl::Replaceopt, ApplyControl::ApplyBtn,
+        ApplyControl::CancelBtn,
     };
-    applyProcedure_ = [this] { procedure_->ApplyBtnClick(); };
+    if (busy) {
+        SetBusyCursor();
+        SetWindowEnabled(false);
+        for (const ApplyControl control : kBusyControls)
+            SetControlEnabled(control, false);
+        SetControlEnabled(ApplyControl::CancelBtn, true);
+    } else {
+        SetNormalCursor();
+        SetWindowEnabled(true);
+        for (const ApplyControl control : kBusyControls)
+            SetControlEnabled(control, true);
+    }
+    CancelBtn->setText(busy ? QStringLiteral("Stop") : QStringLiteral("Close"));
 }
 
 TApplyUpdateForm::~TApplyUpdateForm() = default;
@@ -463,7 +526,7 @@ bool TApplyUpdateForm::ConfirmCertificate(const CertificateQuestion& question) {
 }
 
 int TApplyUpdateForm::NameFormatIndex() const {
-    return nameFmt_ != nullptr ? nameFmt_->ItemIndex() : kNameFmtNoOverride;
+    return nameFmt_ != nullptr ? nameFmt_->ItemIndex() : kNameFormatUnchanged;
 }
 
 void TApplyUpdateForm::ClearLog() {

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "ftp/ftp_client.h"
+#include "installer/procedure/apply_observer.h"
 #include "installer/procedure/apply_procedure.h"
-#include "installer/procedure/apply_ui.h"
+#include "installer/procedure/apply_request.h"
 #include "installer/procedure/program_values.h"
+#include "installer/window/window_controls.h"
 
 #include <QDialog>
 
@@ -27,7 +29,7 @@ class TNameFmt;
 class TReadme;
 class TUploadProgressBar;
 
-class TApplyUpdateForm : public QDialog, public ApplyUi {
+class TApplyUpdateForm : public QDialog, public ApplyObserver {
 public:
     // Creates the window and runs its creation handler, which reads the descriptor beside
     // the executable at `executablePath`.
@@ -38,7 +40,7 @@ public:
     void SetDialogs(TNameFmt* nameFmt, TReadme* readme);
 
     // What Apply runs: the apply procedure unless something else is plugged in here. The
-    // procedure reaches the window only through ApplyUi.
+    // window makes the run's request from its fields and hears the run as its observer.
     void SetApplyProcedure(std::function<void()> procedure);
     ApplyProcedure& Procedure() { return *procedure_; }
 
@@ -50,6 +52,10 @@ public:
     void FormShow();
     void FormClose();
     void ApplyBtnClick();
+    // One press of Apply: the fields are checked, the readme is shown once, the run goes,
+    // and afterwards the address, user and choices are remembered and a failure shown. An
+    // error that ended the run is raised last, for the top-level error report.
+    void Apply();
     // Closes the window; while Apply runs it is the Stop button instead.
     void CancelBtnClick();
     void FtpConnectionFailed();
@@ -73,29 +79,41 @@ public:
     // be written.
     bool WriteLog(const QString& path) const;
 
-    // ApplyUi.
-    void ShowMessage(const std::string& text) override;
-    void ErrorDialog(const std::string& text) override;
-    bool ReadmeAcknowledged() const override { return readmeAcknowledged_; }
-    int ShowReadmeModal() override;
-    void SetBusyCursor() override;
-    void SetNormalCursor() override;
-    void SetWindowEnabled(bool enabled) override;
-    void SetControlEnabled(ApplyControl control, bool enabled) override;
-    std::string FieldText(ApplyField field) const override;
-    bool FieldSendable(ApplyField field) const override;
-    bool ReplaceChecked() const override;
-    int NameFormatIndex() const override;
-    ConnectionOptions ConnectionChoice() const override;
+    // The run's request, made from the fields and the advanced options.
+    ApplyRequest Request() const;
+
+    // Modal message box with one OK button and no icon, captioned "Apply Update".
+    void ShowMessage(const std::string& text);
+    // Modal message box with the error icon and one OK button, captioned "Error".
+    void ErrorDialog(const std::string& text);
+    // The readme acknowledgement: set once the readme dialog was closed with OK.
+    bool ReadmeAcknowledged() const { return readmeAcknowledged_; }
+    // Shows the readme dialog modally and returns its modal result (mrOk or mrCancel).
+    int ShowReadmeModal();
+    // Application-wide hourglass, and back to the default cursor.
+    void SetBusyCursor();
+    void SetNormalCursor();
+    // The whole window; a disabled window takes no input, its close box included.
+    void SetWindowEnabled(bool enabled);
+    void SetControlEnabled(ApplyControl control, bool enabled);
+    // A field's text in Latin-1, and whether Latin-1 can carry all of it.
+    std::string FieldText(ApplyField field) const;
+    bool FieldSendable(ApplyField field) const;
+    bool ReplaceChecked() const;
+    int NameFormatIndex() const;
+    ConnectionOptions ConnectionChoice() const;
+    std::string ExecutablePath() const { return executablePath_; }
+    std::string ExecutableDirectory() const;
+    bool FileExists(const std::string& path) const;
+
+    // What a run tells the window.
+    void BusyChanged(bool busy) override;
     bool ConfirmCertificate(const CertificateQuestion& question) override;
     void ClearLog() override;
     void AddLine(const std::string& message, int blankLines) override;
     void ShowUploadProgress(int permille, const std::string& text) override;
     void HideUploadProgress() override;
     void ShowConnectionSecurity(const std::string& state) override;
-    std::string ExecutablePath() const override { return executablePath_; }
-    std::string ExecutableDirectory() const override;
-    bool FileExists(const std::string& path) const override;
 
     // Controls, in tab order after the labels.
     std::unique_ptr<QLabel> UpdName;

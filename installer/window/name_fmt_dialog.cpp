@@ -1,6 +1,6 @@
 #include "installer/window/name_fmt_dialog.h"
 
-#include "installer/procedure/apply_ui.h"
+#include "installer/window/window_controls.h"
 #include "installer/window/window_support.h"
 
 #include <QButtonGroup>

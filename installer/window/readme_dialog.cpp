@@ -1,7 +1,7 @@
 #include "installer/window/readme_dialog.h"
 
-#include "installer/procedure/apply_ui.h"
 #include "installer/procedure/text.h"
+#include "installer/window/window_controls.h"
 #include "installer/window/window_support.h"
 #include "platform/paths.h"
 

@@ -287,7 +287,7 @@ TEST_F(ApplyBoundsTest, LogOffFromASilentHostIsBoundedAndAnotherPressMeanwhileIs
     std::unique_ptr<OneShot> secondPress;
     ui.onLine = [&](const std::string& line) {
         if (line == "The Apply Update process is complete.")
-            secondPress = std::make_unique<OneShot>(50, [this] { procedure->ApplyBtnClick(); });
+            secondPress = std::make_unique<OneShot>(50, [this] { Press(); });
     };
     Apply();
 

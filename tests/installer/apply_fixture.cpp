@@ -1,6 +1,9 @@
 #include "tests/installer/apply_fixture.h"
 #include "tests/support/hang_guard.h"
 
+#include "installer/procedure/apply_texts.h"
+#include "installer/procedure/remembered_settings.h"
+#include "installer/procedure/text.h"
 #include "platform/application_exception.h"
 #include "platform/paths.h"
 
@@ -39,17 +42,17 @@ std::string AllBytes(std::size_t size, unsigned seed) {
 
 } // namespace
 
-void FakeApplyUi::ShowMessage(const std::string& text) {
+void FakeWindow::ShowMessage(const std::string& text) {
     messages.push_back(text);
     calls.push_back("message");
 }
 
-void FakeApplyUi::ErrorDialog(const std::string& text) {
+void FakeWindow::ErrorDialog(const std::string& text) {
     errorDialogs.push_back(text);
     calls.push_back("error dialog");
 }
 
-int FakeApplyUi::ShowReadmeModal() {
+int FakeWindow::ShowReadmeModal() {
     ++readmeShown;
     calls.push_back("readme");
     if (readmeResult == installer::mrOk)
@@ -57,37 +60,41 @@ int FakeApplyUi::ShowReadmeModal() {
     return readmeResult;
 }
 
-void FakeApplyUi::SetBusyCursor() {
-    busyCursor = true;
-    calls.push_back("busy cursor");
+void FakeWindow::BusyChanged(bool busy) {
+    using installer::ApplyControl;
+    constexpr ApplyControl kBusyControls[] = {
+        ApplyControl::SystemEdt,    ApplyControl::UserIdEdt,  ApplyControl::PassEdt,
+        ApplyControl::TargetLibEdt, ApplyControl::Replaceopt, ApplyControl::ApplyBtn,
+        ApplyControl::CancelBtn,
+    };
+    if (onBusyChanged)
+        onBusyChanged(busy);
+    busyCursor = busy;
+    calls.push_back(busy ? "busy cursor" : "normal cursor");
+    windowEnabled = !busy;
+    calls.push_back(busy ? "disable window" : "enable window");
+    for (const ApplyControl control : kBusyControls)
+        SetControlEnabled(control, !busy);
+    if (busy)
+        SetControlEnabled(ApplyControl::CancelBtn, true);
 }
 
-void FakeApplyUi::SetNormalCursor() {
-    busyCursor = false;
-    calls.push_back("normal cursor");
-}
-
-void FakeApplyUi::SetWindowEnabled(bool on) {
-    windowEnabled = on;
-    calls.push_back(on ? "enable window" : "disable window");
-}
-
-void FakeApplyUi::SetControlEnabled(installer::ApplyControl control, bool on) {
+void FakeWindow::SetControlEnabled(installer::ApplyControl control, bool on) {
     enabled[control] = on;
     calls.push_back(std::string(on ? "enable " : "disable ") + ControlName(control));
 }
 
-std::string FakeApplyUi::FieldText(installer::ApplyField field) const {
+std::string FakeWindow::FieldText(installer::ApplyField field) const {
     const auto found = fields.find(field);
     return found == fields.end() ? std::string() : found->second;
 }
 
-void FakeApplyUi::ClearLog() {
+void FakeWindow::ClearLog() {
     log.clear();
     calls.push_back("clear log");
 }
 
-void FakeApplyUi::AddLine(const std::string& message, int blankLines) {
+void FakeWindow::AddLine(const std::string& message, int blankLines) {
     for (int i = 0; i < blankLines; ++i)
         log.push_back(" ");
     log.push_back(message);
@@ -95,22 +102,58 @@ void FakeApplyUi::AddLine(const std::string& message, int blankLines) {
         onLine(message);
 }
 
-void FakeApplyUi::ShowUploadProgress(int permille, const std::string& text) {
+void FakeWindow::ShowUploadProgress(int permille, const std::string& text) {
     progress.emplace_back(permille, text);
     progressVisible = true;
 }
 
-void FakeApplyUi::HideUploadProgress() {
+void FakeWindow::HideUploadProgress() {
     progressVisible = false;
     ++progressHidden;
 }
 
-std::string FakeApplyUi::ExecutablePath() const {
-    return executableDirectory + "apply-update";
+installer::ApplyRequest FakeWindow::Request() const {
+    using installer::ApplyField;
+    installer::ApplyRequest request;
+    const std::pair<ApplyField, std::string*> texts[] = {
+        {ApplyField::SystemEdt, &request.ipAddress},
+        {ApplyField::UserIdEdt, &request.userId},
+        {ApplyField::PassEdt, &request.password},
+        {ApplyField::TargetLibEdt, &request.targetLibrary}};
+    for (const auto& [field, text] : texts) {
+        *text = installer::Latin1ToUtf8(FieldText(field));
+        if (unsendable.count(field) != 0 && !text->empty())
+            *text += "\xe2\x82\xac"; // the euro sign, beyond Latin-1
+    }
+    request.nameFormat = nameFormat;
+    request.replace = replace;
+    request.connection = connection;
+    request.packageDirectory = executableDirectory;
+    request.machineSettings = true;
+    return request;
 }
 
-bool FakeApplyUi::FileExists(const std::string& path) const {
-    return platform::FileExists(path);
+void FakeWindow::Press(installer::ApplyProcedure& procedure) {
+    if (procedure.Running())
+        return;
+    const installer::ApplyRequest request = Request();
+    if (const std::string refusal = procedure.Refusal(request); !refusal.empty()) {
+        ShowMessage(refusal);
+        return;
+    }
+    if (!readmeAcknowledged && platform::FileExists(executableDirectory + installer::kReadmeName) &&
+        ShowReadmeModal() != installer::mrOk)
+        return;
+    const installer::ApplyResult result = procedure.Run(request, *this);
+    installer::RememberSettings(FieldText(installer::ApplyField::SystemEdt),
+                                FieldText(installer::ApplyField::UserIdEdt));
+    installer::RememberConnectionChoice(
+        installer::SecurityWord(request.connection.security),
+        installer::DataConnectionWord(request.connection.dataConnection));
+    if (result.errorsOccurred)
+        ErrorDialog(installer::kErrorsOccurred);
+    if (result.error)
+        std::rethrow_exception(result.error);
 }
 
 std::string LockCheckBytes() {
@@ -175,8 +218,8 @@ void ApplyTest::StandardDescriptor() {
 void ApplyTest::Load() {
     values = installer::LoadProgramValues(Package("apply-update").string());
     ftp = std::make_unique<TFtpClient>();
-    procedure = std::make_unique<installer::ApplyProcedure>(ui, *ftp, values);
-    procedure->OnBusyChanged = [this](bool busy) { busyChanges.push_back(busy); };
+    procedure = std::make_unique<installer::ApplyProcedure>(*ftp, values);
+    ui.onBusyChanged = [this](bool busy) { busyChanges.push_back(busy); };
 }
 
 void ApplyTest::FillFields(const std::string& password) {
@@ -199,10 +242,18 @@ void ApplyTest::Apply() {
             ftp->Abort();
         },
         20);
-    procedure->ApplyBtnClick();
+    Press();
     limit.Disarm();
     hung = hung || limit.Fired();
     EXPECT_FALSE(hung) << "the run did not end by itself";
+}
+
+void ApplyTest::Press() {
+    try {
+        ui.Press(*procedure);
+    } catch (...) {
+        platform::HandleException(std::current_exception());
+    }
 }
 
 bool ApplyTest::Logged(const std::string& line) const {

@@ -1,12 +1,13 @@
-// Drives the apply procedure without a window: a fake ApplyUi that records what the
+// Drives the apply procedure without a window: a fake window that records what the
 // procedure asks of the window, a package folder, a settings directory of the test's own,
 // and the IBM i host emulator (or any FTP peer) on 127.0.0.1.
 #pragma once
 
 #include "ftp/ftp_client.h"
+#include "installer/procedure/apply_observer.h"
 #include "installer/procedure/apply_procedure.h"
-#include "installer/procedure/apply_ui.h"
 #include "installer/procedure/program_values.h"
+#include "installer/window/window_controls.h"
 #include "socket/thread_timer.h"
 #include "tests/support/host_emulator.h"
 #include "tests/support/temporary_directory.h"
@@ -22,14 +23,16 @@
 
 namespace test_support {
 
-class FakeApplyUi : public installer::ApplyUi {
+// A stand-in for the main window: fields, choices and answers set by the test, and a record
+// of what a run told it and of what the window does around a run.
+class FakeWindow : public installer::ApplyObserver {
 public:
     // The target library starts as the window's does where the descriptor names none.
     std::map<installer::ApplyField, std::string> fields = {
         {installer::ApplyField::TargetLibEdt, "QGPL"}};
     std::set<installer::ApplyField> unsendable; // fields holding a character beyond Latin-1
     bool replace = false;
-    int nameFormat = installer::kNameFmtNoOverride;
+    int nameFormat = installer::kNameFormatUnchanged;
     installer::ConnectionOptions connection;
     bool trustCertificates = false; // the answer to every certificate question
     std::vector<installer::CertificateQuestion> certificateQuestions;
@@ -53,24 +56,26 @@ public:
     // Each connection-security state shown, an empty one for taken away.
     std::vector<std::string> securityStates;
 
+    // Called as the busy part begins and ends.
+    std::function<void(bool busy)> onBusyChanged;
     // Called after each line is added, with the line.
     std::function<void(const std::string&)> onLine;
 
-    void ShowMessage(const std::string& text) override;
-    void ErrorDialog(const std::string& text) override;
-    bool ReadmeAcknowledged() const override { return readmeAcknowledged; }
-    int ShowReadmeModal() override;
-    void SetBusyCursor() override;
-    void SetNormalCursor() override;
-    void SetWindowEnabled(bool enabled) override;
-    void SetControlEnabled(installer::ApplyControl control, bool enabled) override;
-    std::string FieldText(installer::ApplyField field) const override;
-    bool FieldSendable(installer::ApplyField field) const override {
-        return unsendable.count(field) == 0;
-    }
-    bool ReplaceChecked() const override { return replace; }
-    int NameFormatIndex() const override { return nameFormat; }
-    installer::ConnectionOptions ConnectionChoice() const override { return connection; }
+    // One press of Apply, as the window handles it: the request from the fields, refused
+    // with a message or passed through the readme, run, then the settings remembered and a
+    // failure shown; the error that ended the run is raised last.
+    void Press(installer::ApplyProcedure& procedure);
+    // The fields as the window turns them into a request (a field marked unsendable holds a
+    // character that Latin-1 cannot carry).
+    installer::ApplyRequest Request() const;
+
+    void ShowMessage(const std::string& text);
+    void ErrorDialog(const std::string& text);
+    int ShowReadmeModal();
+    void SetControlEnabled(installer::ApplyControl control, bool enabled);
+    std::string FieldText(installer::ApplyField field) const;
+
+    void BusyChanged(bool busy) override;
     bool ConfirmCertificate(const installer::CertificateQuestion& question) override {
         certificateQuestions.push_back(question);
         return trustCertificates;
@@ -82,9 +87,6 @@ public:
     void ShowConnectionSecurity(const std::string& state) override {
         securityStates.push_back(state);
     }
-    std::string ExecutablePath() const override;
-    std::string ExecutableDirectory() const override { return executableDirectory; }
-    bool FileExists(const std::string& path) const override;
 };
 
 // The lock-check and update save files the package ships (binary, with every byte value).
@@ -111,6 +113,8 @@ protected:
     // Presses Apply; a run that has not ended after a generous limit is cancelled, and the
     // test fails.
     void Apply();
+    // One press of Apply, at once and unguarded; an error goes to the error report.
+    void Press();
 
     bool Logged(const std::string& line) const;      // a line of the status log
     std::vector<std::string> HostCommands() const;   // PORT arguments removed
@@ -122,13 +126,13 @@ protected:
     TemporaryDirectory dir_;
     std::filesystem::path package_;
     std::filesystem::path settings_;
-    FakeApplyUi ui;
+    FakeWindow ui;
     std::unique_ptr<HostEmulator> host;
     installer::ProgramValues values;
     std::unique_ptr<TFtpClient> ftp;
     std::unique_ptr<installer::ApplyProcedure> procedure;
     std::vector<std::string> reports; // texts that reached the top-level error report
-    std::vector<bool> busyChanges;    // OnBusyChanged
+    std::vector<bool> busyChanges;    // BusyChanged
     bool hung = false;
     int runLimitMs = 60000; // far beyond any run of these tests; only a fault gets near it
 };

@@ -134,14 +134,14 @@ TEST_F(ApplyRunTest, NameFormatChoicesSendTheirSiteCommandFirst) {
     Load();
     FillFields();
 
-    ui.nameFormat = installer::kNameFmtLib;
+    ui.nameFormat = installer::kNameFormatLibrary;
     Apply();
     EXPECT_EQ(HostCommands().at(2), "site namefmt 0");
     EXPECT_EQ(ui.log.at(2), " ");
     EXPECT_EQ(ui.log.at(3), "Setting name format: site namefmt 0");
     EXPECT_EQ(ui.log.at(5), "Setting FTP mode to binary");
 
-    ui.nameFormat = installer::kNameFmtPath;
+    ui.nameFormat = installer::kNameFormatPath;
     const std::size_t before = host->Commands().size();
     Apply();
     EXPECT_EQ(HostCommands().at(before + 2), "site namefmt 1");

@@ -1,5 +1,5 @@
-#include "installer/procedure/apply_ui.h"
 #include "installer/procedure/connection_options.h"
+#include "installer/window/window_controls.h"
 #include "tests/installer/modal_driver.h"
 #include "tests/installer/windows_fixture.h"
 
@@ -113,7 +113,7 @@ TEST_F(DialogsTest, OnlyReadmeOkSetsTheAcknowledgement) {
 
 TEST_F(DialogsTest, AdvancedOkKeepsTheNewChoiceCancelAndCloseBoxRestoreIt) {
     CreateAndShow();
-    EXPECT_EQ(Form().NameFormatIndex(), installer::kNameFmtNoOverride);
+    EXPECT_EQ(Form().NameFormatIndex(), installer::kNameFormatUnchanged);
 
     const auto chooseAndEnd = [this](int item, Ending ending) {
         WhenModal([=, this](QWidget* modal) {

@@ -17,7 +17,7 @@
 
 namespace {
 
-using test_support::FakeApplyUi;
+using test_support::FakeWindow;
 
 constexpr std::int64_t kFileSize = std::int64_t{5} << 30;
 constexpr std::int64_t kMiB = std::int64_t{1} << 20;
@@ -67,13 +67,14 @@ TEST_P(LargeUploadTest, FiveGiBArriveWholeWithCountsAndProgressPast32Bits) {
     ftp.Passive = GetParam();
 
     // The progress hooked up as the apply procedure hooks it.
-    FakeApplyUi ui;
-    installer::UploadProgressReporter progress(ui);
+    FakeWindow ui;
+    installer::UploadProgressReporter progress;
+    progress.Attach(&ui);
     std::int64_t sentAtStop = -1;
     ftp.OnTransactionStart = [&](TObject*) { progress.Start(ftp.BytesTotal); };
-    ftp.OnPacketSent = [&](TObject*) { progress.Sent(ftp.FDataConnection->BytesSent); };
+    ftp.OnPacketSent = [&](TObject*) { progress.Sent(ftp.BytesSent()); };
     ftp.OnTransactionStop = [&](TObject*) {
-        sentAtStop = ftp.FDataConnection->BytesSent;
+        sentAtStop = ftp.BytesSent();
         progress.DataSent(sentAtStop);
     };
 

@@ -1,11 +1,8 @@
-#include "installer/command_line/cli_apply_ui.h"
+#include "installer/command_line/cli_observer.h"
 
-#include "installer/command_line/cli_options.h"
 #include "installer/command_line/cli_text.h"
 #include "installer/procedure/apply_texts.h"
 #include "installer/procedure/certificate_trust.h"
-#include "installer/procedure/program_values.h"
-#include "platform/paths.h"
 
 namespace installer {
 
@@ -19,29 +16,10 @@ void LineOutput::Utf8(const std::string& line) {
     std::fflush(stream_);
 }
 
-CliApplyUi::CliApplyUi(std::string packageDirectory, LineOutput& log, LineOutput& errors)
-    : packageDirectory_(std::move(packageDirectory)), log_(log), errors_(errors) {}
-
-void CliApplyUi::ShowMessage(const std::string& text) {
-    for (const std::string& line : MessageLines(text))
-        errors_.Latin1(line);
-}
-
-void CliApplyUi::ErrorDialog(const std::string& text) {
-    ShowMessage(text);
-}
-
-void CliApplyUi::ShowConnectionSecurity(const std::string& state) {
+void CliObserver::ShowConnectionSecurity(const std::string& state) {
     if (state == kNotSecured)
         errors_.Utf8(std::string("warning: not secured: ") + kNotSecuredDetail +
                      " Use --security tls where the host has a certificate.");
-}
-
-int CliApplyUi::ShowReadmeModal() {
-    // Only reached when the readme appeared after the package check.
-    errors_.Utf8("The package has a readme, " + packageDirectory_ + kReadmeName +
-                 ". Read it, then run again with --readme-read.");
-    return mrCancel;
 }
 
 namespace {
@@ -57,7 +35,7 @@ std::string FingerprintDigits(const std::string& text) {
 
 } // namespace
 
-bool CliApplyUi::ConfirmCertificate(const CertificateQuestion& question) {
+bool CliObserver::ConfirmCertificate(const CertificateQuestion& question) {
     if (!trustedFingerprint.empty() &&
         FingerprintDigits(trustedFingerprint) == FingerprintDigits(question.fingerprint))
         return true;
@@ -68,22 +46,9 @@ bool CliApplyUi::ConfirmCertificate(const CertificateQuestion& question) {
     return false;
 }
 
-std::string CliApplyUi::FieldText(ApplyField field) const {
-    const auto found = fields.find(field);
-    return found == fields.end() ? std::string() : found->second;
-}
-
-void CliApplyUi::AddLine(const std::string& message, int blankLines) {
+void CliObserver::AddLine(const std::string& message, int blankLines) {
     for (const std::string& line : StatusLogLines(message, blankLines))
         log_.Latin1(line);
-}
-
-std::string CliApplyUi::ExecutablePath() const {
-    return packageDirectory_ + kCliProgramName;
-}
-
-bool CliApplyUi::FileExists(const std::string& path) const {
-    return !path.empty() && path.front() == '/' && platform::FileExists(path);
 }
 
 } // namespace installer
