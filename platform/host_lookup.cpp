@@ -1,11 +1,12 @@
-// The lookup runs getaddrinfo on a worker thread of its own and hands the outcome to the
-// main thread as a posted event. (Qt's own asynchronous lookup was tried first: one that is
-// still running when the program ends crashes Qt's worker, and a timed-out lookup is
-// exactly such a one.) A cancelled lookup's worker finishes on its own and finds nobody to
-// report to.
+// The lookup runs the system's resolver (getaddrinfo) on a worker thread of its own and
+// hands the outcome to the main thread as a posted event. (Qt's own asynchronous lookup was
+// tried first: one that is still running when the program ends crashes Qt's worker, and a
+// timed-out lookup is exactly such a one.) A cancelled lookup's worker finishes on its own
+// and finds nobody to report to.
 #include "platform/host_lookup.h"
 
 #include "platform/socket_api.h"
+#include "platform/socket_internal.h"
 #include "platform/socket_notifier.h"
 
 #include <QCoreApplication>
@@ -16,36 +17,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <optional>
-#include <sys/socket.h>
 #include <thread>
 
 namespace platform {
 namespace {
-
-int LookupError(int status) {
-    switch (status) {
-    case 0:
-        return 0;
-    case EAI_NONAME:
-        return kWsaHostNotFound;
-    case EAI_AGAIN:
-        return 11002; // the name server did not answer for sure: "try again"
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-#endif
-    case EAI_ADDRFAMILY:
-        return kWsaNoData;
-    default:
-        return kWsaNoRecovery;
-    }
-}
 
 QEvent::Type CompletionType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -125,25 +103,6 @@ Workers& LiveWorkers() {
     return *workers;
 }
 
-std::optional<SocketAddress> FromEntry(const addrinfo& entry) {
-    if (entry.ai_addr == nullptr)
-        return std::nullopt;
-    SocketAddress address;
-    if (entry.ai_family == AF_INET && entry.ai_addrlen >= sizeof(sockaddr_in)) {
-        const auto* v4 = reinterpret_cast<const sockaddr_in*>(entry.ai_addr);
-        std::memcpy(address.bytes.data(), &v4->sin_addr, 4);
-        return address;
-    }
-    if (entry.ai_family == AF_INET6 && entry.ai_addrlen >= sizeof(sockaddr_in6)) {
-        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(entry.ai_addr);
-        address.family = AddressFamily::IPv6;
-        std::memcpy(address.bytes.data(), &v6->sin6_addr, 16);
-        address.scopeId = v6->sin6_scope_id;
-        return address;
-    }
-    return std::nullopt;
-}
-
 Outcome Resolve(const std::string& name) {
     Outcome outcome;
     {
@@ -155,24 +114,7 @@ Outcome Resolve(const std::string& name) {
             return outcome;
         }
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    outcome.error = LookupError(::getaddrinfo(name.c_str(), nullptr, &hints, &found));
-    if (outcome.error == 0) {
-        for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-            const std::optional<SocketAddress> address = FromEntry(*entry);
-            // The resolver's order is kept; an address it gives twice is tried once.
-            if (address && std::find(outcome.addresses.begin(), outcome.addresses.end(),
-                                     *address) == outcome.addresses.end())
-                outcome.addresses.push_back(*address);
-        }
-        if (outcome.addresses.empty())
-            outcome.error = kWsaNoData;
-    }
-    if (found != nullptr)
-        ::freeaddrinfo(found);
+    outcome.error = detail::ResolveHostName(name, outcome.addresses);
     return outcome;
 }
 

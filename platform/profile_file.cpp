@@ -4,9 +4,7 @@
 #include "platform/file_reader.h"
 #include "platform/paths.h"
 #include "platform/private_file.h"
-
-#include <QDir>
-#include <QFile>
+#include "platform/settings_location.h"
 
 #include <optional>
 #include <utility>
@@ -166,9 +164,9 @@ bool BreaksLines(const std::string& text) {
 ProfileFile::ProfileFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
 std::string ProfileFile::Path() const {
-    if (fileName_.find('/') != std::string::npos)
+    if (!detail::IsBareProfileName(fileName_))
         return fileName_;
-    return IncludeTrailingPathDelimiter(SettingsDirectory()) + fileName_;
+    return detail::BareProfilePath(fileName_);
 }
 
 std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
@@ -206,10 +204,6 @@ void ProfileFile::WriteString(const std::string& section, const std::string& key
         throw refused;
 
     const std::string path = Path();
-    if (fileName_.find('/') == std::string::npos &&
-        !QDir().mkpath(QFile::decodeName(SettingsDirectory().c_str())))
-        throw refused;
-
     bool readable = true;
     const auto bytes = ReadBytes(path, readable);
     if (!readable)
@@ -250,7 +244,9 @@ void ProfileFile::WriteString(const std::string& section, const std::string& key
     // either the old file or the new one, never a mixture. Only its owner may read it, as
     // the remembered settings tell where and as whom the operator logs on: a file written
     // before with wider permissions is narrowed too.
-    if (!WritePrivateFile(path, out))
+    // A bare name's folder is made as needed; where the file then goes is the system's choice.
+    const bool bare = detail::IsBareProfileName(fileName_);
+    if (!(bare ? detail::WriteBareProfile(fileName_, out) : WritePrivateFile(path, out)))
         throw refused;
 }
 

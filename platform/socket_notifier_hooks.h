@@ -1,5 +1,6 @@
-// How the socket calls tell the notification registry what they did, so that the emulated
-// notifications follow the state of each socket. Internal to platform/.
+// How the socket calls tell the notification registry what they did, so that the
+// notifications follow the state of each socket, and how the other files of platform/ wait
+// for one socket. Each system's socket_notifier file implements these. Internal to platform/.
 #pragma once
 
 #include "platform/socket_api.h"
@@ -23,5 +24,10 @@ void NotifyClosing(SocketHandle socket);
 void SetLastSocketError(int error);
 // Whether the socket is registered (and so must not block).
 bool IsRegistered(SocketHandle socket);
+
+// Blocks in the event dispatcher until `socket` is readable (or, with `forRoom`, has room
+// for more bytes), an event has been handled, or `maxMilliseconds` have passed. Returns soon
+// when the socket is ready already.
+void WaitForSocket(SocketHandle socket, bool forRoom, int maxMilliseconds);
 
 } // namespace platform::detail

@@ -1,14 +1,13 @@
 #include "platform/tls_connection.h"
 
 #include "platform/exception.h"
+#include "platform/socket_internal.h"
 #include "platform/socket_notifier_hooks.h"
 #include "platform/tls_internal.h"
 
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
-
-#include <sys/socket.h>
 
 #include <array>
 
@@ -330,7 +329,7 @@ TlsStep TlsConnection::Shutdown() {
         closeNotifySent_ = true;
         // Nothing can follow the close-notify, so the stream ends here too: a host that
         // waits for the end of the stream rather than for the close-notify closes as well.
-        ::shutdown(socket_, SHUT_WR);
+        detail::ShutdownSending(socket_);
         if (result == 1) {
             closeNotifyReceived_ = true; // it had come already
             return TlsStep::Done;

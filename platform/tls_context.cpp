@@ -8,7 +8,6 @@
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -57,19 +56,6 @@ int CheckChain(X509_STORE_CTX* store, void*) {
     connection->refusal = refusal.reason;
     X509_STORE_CTX_set_error(store, refusal.error); // also chooses the alert the host gets
     return 0;
-}
-
-// The system's authorities where OpenSSL looks for them: its hashed folder, looked up only
-// for the certificate at hand, and its bundle file, read whole; SSL_CERT_DIR and
-// SSL_CERT_FILE name others, as for OpenSSL's own tools. Either may be missing.
-void TrustSystemAuthorities(SSL_CTX* ctx) {
-    const char* folder = secure_getenv(X509_get_default_cert_dir_env());
-    const char* bundle = secure_getenv(X509_get_default_cert_file_env());
-    if (SSL_CTX_load_verify_dir(ctx, folder != nullptr ? folder : X509_get_default_cert_dir()) != 1)
-        ERR_clear_error();
-    if (SSL_CTX_load_verify_file(ctx, bundle != nullptr ? bundle : X509_get_default_cert_file()) !=
-        1)
-        ERR_clear_error(); // a system without a trust store still takes a CA file
 }
 
 int Version(TlsVersion version) {

@@ -65,6 +65,10 @@ struct TlsConnection::Impl {
 // The context's callback for a session that the host handed out (tls_connection.cpp).
 int KeepNewSession(SSL* ssl, SSL_SESSION* session);
 
+// Adds the authorities that the system trusts to the context's store (tls_system_trust_posix.cpp,
+// tls_system_trust_win.cpp). What cannot be read is left out; nothing is reported.
+void TrustSystemAuthorities(SSL_CTX* ctx);
+
 // A BIO that moves the connection's records through SocketSend / SocketRecv, so that the
 // socket's notifications are re-armed by every read and a broken peer never raises SIGPIPE.
 BIO* NewSocketBio(TlsConnection::Impl& connection);
