@@ -1,6 +1,7 @@
-// The socket calls of the socket layer, over POSIX sockets. Every call that fails returns -1
-// (or kNoSocket) and leaves a Windows Sockets error number for SocketLastError(), because the
-// socket layer's tolerated codes and its error texts are expressed in those numbers.
+// The socket calls of the socket layer, over the system's sockets (POSIX sockets, or Windows
+// Sockets on Windows). Every call that fails returns -1 (or kNoSocket) and leaves a Windows
+// Sockets error number for SocketLastError(), because the socket layer's tolerated codes and
+// its error texts are expressed in those numbers.
 #pragma once
 
 #include <array>

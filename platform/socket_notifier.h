@@ -1,7 +1,7 @@
 // Asynchronous socket notifications in the manner of message-based socket selection: the
 // events of a registered socket (read, accept, connect, close, each with an error code)
 // arrive as messages at a notification window and are handled on the main thread during a
-// pass of the event pump.
+// pass of the event pump. On Windows they are WSAAsyncSelect's own.
 #pragma once
 
 #include "platform/socket_api.h"
