@@ -1,7 +1,8 @@
 // Sends the bytes of an open file into a connected socket with the system's zero-copy call
 // (sendfile), so that an upload does not copy every byte through our own memory twice (read
 // into a buffer, then send from it). Where the system refuses that call for the file or the
-// socket, the sender reads each block into a staging buffer and sends it from there.
+// socket, the sender reads each block into a staging buffer and sends it from there; on
+// Windows it always does (file_sender_win.cpp says why).
 #pragma once
 
 #include "platform/file_reader.h"

@@ -9,11 +9,12 @@ namespace platform {
 // Full path of the running executable, following symbolic links to the real file.
 std::string ExecutablePath();
 
-// Directory part of a path: everything up to and including the last "/" (empty when the
-// path has none).
+// Directory part of a path: everything up to and including the last "/" (on Windows also
+// "\" or a drive's ":"); empty when the path has none.
 std::string ExtractFilePath(const std::string& path);
 
-// The directory with a trailing "/" (an empty text stays empty).
+// The directory with a trailing "/" (on Windows "\", unless it ends in "/" already); an
+// empty text stays empty.
 std::string IncludeTrailingPathDelimiter(const std::string& directory);
 
 // Directory of the running executable, with a trailing "/".
@@ -26,8 +27,10 @@ bool FileExists(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 
 // The per-user configuration directory where profile files named without a path are kept
-// (usually ~/.config). Tests point it elsewhere so they never touch the real one; an empty
-// text restores the default.
+// (usually ~/.config). On Windows it is the machine's: the folder "Apply Update" in
+// %ProgramData%, though such a file that the Windows directory holds is used there (see
+// ProfileFile). Tests point it elsewhere so they never touch the real one; an empty text
+// restores the default.
 std::string SettingsDirectory();
 void SetSettingsDirectory(std::string directory);
 

@@ -11,7 +11,9 @@ namespace platform {
 class ProfileFile {
 public:
     // Holds the name only: opening never touches the disk and never fails. A name with a
-    // directory in it is used as it stands; a bare name refers to the settings directory.
+    // directory in it is used as it stands; a bare name refers to the settings directory. On
+    // Windows a bare-named file in the Windows directory is read where it exists (unless the
+    // settings directory's was written later) and written there where that can be written.
     explicit ProfileFile(std::string fileName);
 
     ProfileFile(const ProfileFile&) = delete;
