@@ -9,6 +9,7 @@ namespace platform {
 // is made (EnsureApplication does so itself). The pump runs on the toolkit's own POSIX
 // dispatcher rather than the GLib one: a pass is then one poll of the watched handles
 // without GLib's source bookkeeping, and an upload runs a pass after every 64 KiB block.
+// Windows has only the one dispatcher, which also pumps the thread's window messages.
 void ChooseEventDispatcher();
 
 // Makes sure an application object exists for the calling (main) thread. The windows

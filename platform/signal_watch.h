@@ -2,7 +2,8 @@
 // handler may do almost nothing, so the one here only writes the signal's number to a pipe;
 // the pipe's read end is watched by the event pump, and the callback runs during a pass of
 // the pump like any socket notification: inside whatever wait the program is in, and never
-// inside the interrupted code.
+// inside the interrupted code. On Windows the requests are the console's: Ctrl+C and
+// Ctrl+Break come as SIGINT; the console's closing, a log-off or a shut-down as SIGTERM.
 #pragma once
 
 #include <functional>

@@ -1,4 +1,4 @@
-// Typing a password at a terminal without showing it.
+// Typing a password at a terminal (or a Windows console) without showing it.
 #pragma once
 
 #include <cstdio>
@@ -10,8 +10,9 @@ namespace platform {
 // printed. Does nothing when the stream is not a terminal. The terminal's settings come
 // back when it goes (also when an exception leaves the scope), and when SIGINT, SIGTERM,
 // SIGHUP or SIGQUIT ends the program meanwhile (where that signal's default action was in
-// force). After a stop (Ctrl+Z) and a continue, the echo is off again. One at a time: a
-// second one while the first lives does nothing.
+// force). After a stop (Ctrl+Z) and a continue, the echo is off again. On Windows it is the
+// console's echo, given back also when Ctrl+C or the console's closing ends the program. One
+// at a time: a second one while the first lives does nothing.
 class TerminalEchoOff {
 public:
     explicit TerminalEchoOff(std::FILE* stream);

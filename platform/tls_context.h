@@ -28,7 +28,8 @@ struct TlsOptions {
 class TlsContext {
 public:
     // Trusts the system's authorities (OpenSSL's folder and bundle file, or those that
-    // SSL_CERT_DIR and SSL_CERT_FILE name) plus those of options.caFile. Raises ETlsError
+    // SSL_CERT_DIR and SSL_CERT_FILE name; on Windows the machine's and the user's "ROOT"
+    // certificate stores) plus those of options.caFile. Raises ETlsError
     // when the CA file cannot be read or holds no certificate.
     explicit TlsContext(const TlsOptions& options = {});
     ~TlsContext();
