@@ -1,6 +1,8 @@
 #include "bench_processes.h"
 
-#include <spawn.h>
+#include "bench/common/process.h"
+
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,8 +13,6 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace bench {
 
@@ -39,26 +39,21 @@ double Now() {
 
 ChildResult RunChild(const std::vector<std::string>& argv) {
     int out[2];
-    if (::pipe(out) != 0)
+    if (::pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
+    StartOptions options;
+    options.output = out[1];
     ChildResult result;
     const double start = Now();
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (spawned != 0) {
+    try {
+        pid = StartProcess(argv, options);
+    } catch (...) {
         ::close(out[0]);
-        throw std::runtime_error("cannot start " + argv[0]);
+        ::close(out[1]);
+        throw;
     }
+    ::close(out[1]);
     // The peak only grows, so the last reading before the child ends is its peak.
     std::atomic<bool> running{true};
     double peak = 0;
@@ -70,22 +65,18 @@ ChildResult RunChild(const std::vector<std::string>& argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(sample < 40 ? 5 : 100));
         }
     });
-    char block[4096];
-    for (ssize_t n; (n = ::read(out[0], block, sizeof block)) > 0;)
-        result.output.append(block, static_cast<std::size_t>(n));
+    result.output = ReadToEnd(out[0]);
     ::close(out[0]);
-    int status = 0;
     rusage usage{};
     ::waitid(P_PID, static_cast<id_t>(pid), nullptr, WEXITED | WNOWAIT); // still readable
     running = false;
     sampler.join();
     peak = std::max(peak, PeakResidentMiB(pid));
-    ::wait4(pid, &status, 0, &usage);
+    result.exitStatus = WaitProcess(pid, &usage);
     result.wallSeconds = Now() - start;
     result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.peakResidentMiB = peak;
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 

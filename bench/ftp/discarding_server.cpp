@@ -2,6 +2,8 @@
 
 #include "server_process.h"
 
+#include "bench/common/process.h"
+
 namespace bench {
 
 DiscardingServer::DiscardingServer(const std::filesystem::path& home) : port_(FreeLoopbackPort()) {
@@ -12,7 +14,7 @@ DiscardingServer::DiscardingServer(const std::filesystem::path& home) : port_(Fr
 }
 
 DiscardingServer::~DiscardingServer() {
-    StopServer(pid_);
+    StopProcess(pid_);
 }
 
 double DiscardingServer::CpuSeconds() const {

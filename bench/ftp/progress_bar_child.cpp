@@ -62,7 +62,8 @@ int ChildUploadInWindow(bool passive, int port, const std::string& file, const s
         }
     };
     // Hooked up as the apply procedure hooks the window's progress.
-    installer::UploadProgressReporter progress(window);
+    installer::UploadProgressReporter progress;
+    progress.Attach(&window);
     if (showProgress) {
         ftp.OnTransactionStart = [&](TObject*) { progress.Start(ftp.BytesTotal); };
         ftp.OnPacketSent = [&](TObject*) { progress.Sent(ftp.BytesSent()); };

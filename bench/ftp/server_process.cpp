@@ -1,11 +1,10 @@
 #include "server_process.h"
 
+#include "bench/common/process.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,8 +12,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace bench {
 
@@ -49,27 +46,14 @@ std::uint16_t FreeLoopbackPort() {
 }
 
 int StartServer(const std::vector<std::string>& argv, std::uint16_t port) {
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
-        throw std::runtime_error("cannot start " + argv[0]);
+    const pid_t pid = StartProcess(argv);
     for (int attempt = 0; attempt < 200 && !Accepts(port); ++attempt)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!Accepts(port)) {
-        StopServer(pid);
+        StopProcess(pid);
         throw std::runtime_error(argv[0] + " did not come up on port " + std::to_string(port));
     }
     return pid;
-}
-
-void StopServer(int pid) {
-    if (pid <= 0)
-        return;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
 }
 
 double ProcessCpuSeconds(int pid, bool ofReapedChildren) {

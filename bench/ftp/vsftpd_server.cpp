@@ -2,6 +2,8 @@
 
 #include "server_process.h"
 
+#include "bench/common/process.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -66,7 +68,7 @@ double VsftpdServer::SessionsCpuSeconds() const {
 }
 
 VsftpdServer::~VsftpdServer() {
-    StopServer(pid_);
+    StopProcess(pid_);
 }
 
 } // namespace bench

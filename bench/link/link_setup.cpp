@@ -2,15 +2,15 @@
 
 #include "forwarder.h"
 
+#include "bench/common/process.h"
+
 #include <fcntl.h>
 #include <linux/if.h>
 #include <linux/if_tun.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,9 +21,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
-
-extern char** environ;
 
 namespace netlink {
 
@@ -55,26 +54,18 @@ std::filesystem::path StatsFile(const std::string& name) {
     return kStateDirectory / (name + ".stats");
 }
 
-// Runs a system tool and waits for it; its output goes where ours goes. Returns its status.
+// Runs a system tool and waits for it; its output goes where ours goes. Returns its status,
+// -1 when it could not be started.
 int Run(const std::vector<std::string>& argv, bool quiet = false) {
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (quiet) {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    }
-    pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    bench::StartOptions options;
+    options.searchPath = true;
+    if (quiet)
+        options.output = options.errors = bench::kNullDevice;
+    try {
+        return bench::WaitProcess(bench::StartProcess(argv, options));
+    } catch (const std::runtime_error&) {
         return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
 }
 
 // Runs a system tool and returns what it wrote to its standard output.
@@ -82,23 +73,20 @@ std::string Output(const std::vector<std::string>& argv) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
         return {};
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    bench::StartOptions options;
+    options.searchPath = true;
+    options.output = out[1];
     pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    try {
+        pid = bench::StartProcess(argv, options);
+    } catch (const std::runtime_error&) {
+        // Not started: nothing to read.
+    }
     ::close(out[1]);
     std::string text;
-    if (spawned == 0) {
-        char block[4096];
-        for (ssize_t n; (n = ::read(out[0], block, sizeof block)) > 0;)
-            text.append(block, static_cast<std::size_t>(n));
-        ::waitpid(pid, nullptr, 0);
+    if (pid > 0) {
+        text = bench::ReadToEnd(out[0]);
+        bench::WaitProcess(pid);
     }
     ::close(out[0]);
     return text;
@@ -160,23 +148,11 @@ void WriteSetting(const std::string& ns, const std::string& key, const std::stri
     }
 }
 
-bool Alive(pid_t pid) {
-    return ::kill(pid, 0) == 0;
-}
-
 // Whether `pid` is a forwarder of ours (a stale pid file may name another process by now).
 bool IsForwarder(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
     std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return all.find("net_link") != std::string::npos && all.find("forwarder") != std::string::npos;
-}
-
-void EndProcess(pid_t pid) {
-    ::kill(pid, SIGTERM);
-    for (int waited = 0; waited < 2000 && Alive(pid); waited += 5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (Alive(pid))
-        ::kill(pid, SIGKILL);
 }
 
 std::string Number(double value) {
@@ -193,36 +169,24 @@ pid_t StartForwarder(const ForwarderConfig& config) {
     for (const int fd : config.tun)
         ::fcntl(fd, F_SETFD, 0);
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::vector<std::string> argv = {self,
-                                     "forwarder",
-                                     std::to_string(config.tun[0]),
-                                     std::to_string(config.tun[1]),
-                                     std::to_string(config.oneWayNs),
-                                     Number(config.loss),
-                                     std::to_string(config.seed),
-                                     std::to_string(config.slots),
-                                     config.statsPath};
-    std::vector<char*> args;
-    for (auto& arg : argv)
-        args.push_back(arg.data());
-    args.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned =
-        ::posix_spawn(&pid, self.c_str(), &actions, &attributes, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawned != 0) {
-        errno = spawned;
-        Fail("cannot start the forwarder");
+    const std::vector<std::string> argv = {self,
+                                           "forwarder",
+                                           std::to_string(config.tun[0]),
+                                           std::to_string(config.tun[1]),
+                                           std::to_string(config.oneWayNs),
+                                           Number(config.loss),
+                                           std::to_string(config.seed),
+                                           std::to_string(config.slots),
+                                           config.statsPath};
+    bench::StartOptions options;
+    options.newSession = true;
+    options.input = bench::kNullDevice;
+    options.output = bench::kNullDevice;
+    try {
+        return bench::StartProcess(argv, options);
+    } catch (const std::system_error& error) {
+        throw std::runtime_error("cannot start the forwarder: " + error.code().message());
     }
-    return pid;
 }
 
 } // namespace
@@ -236,7 +200,7 @@ void LinkDown(const std::string& name) {
     std::ifstream pidIn(PidFile(name));
     pid_t forwarder = 0;
     if (pidIn >> forwarder && forwarder > 0 && IsForwarder(forwarder))
-        EndProcess(forwarder);
+        bench::StopProcess(forwarder);
     for (const std::string side : {"near", "far"}) {
         const std::string ns = Namespace(name, side);
         if (!std::filesystem::exists("/run/netns/" + ns))
