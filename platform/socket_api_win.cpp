@@ -290,6 +290,12 @@ SocketHandle SocketCreate(AddressFamily family) {
                                        0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET)
         return FailFromLastError();
+    // The address it binds is its own: without this another program could bind the same
+    // port with SO_REUSEADDR and take over the connections meant for a listener, which the
+    // other systems never allow.
+    const DWORD exclusive = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+                 sizeof exclusive);
     if (v6) {
         // An IPv6 listener must not take IPv4 peers as mapped addresses: the address it
         // announces is an IPv6 one, and only such peers are expected.
