@@ -1,8 +1,11 @@
 #include "bench/common/process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +17,21 @@
 extern char** environ;
 
 namespace bench {
+
+namespace {
+
+bool Accepts(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
 
 pid_t StartProcess(const std::vector<std::string>& argv, const StartOptions& options) {
     if (argv.empty())
@@ -48,6 +66,17 @@ pid_t StartProcess(const std::vector<std::string>& argv, const StartOptions& opt
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         throw std::system_error(error, std::generic_category(), "cannot start " + argv[0]);
+    return pid;
+}
+
+pid_t StartServer(const std::vector<std::string>& argv, std::uint16_t port) {
+    const pid_t pid = StartProcess(argv);
+    for (int attempt = 0; attempt < 200 && !Accepts(port); ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!Accepts(port)) {
+        StopProcess(pid);
+        throw std::runtime_error(argv[0] + " did not come up on port " + std::to_string(port));
+    }
     return pid;
 }
 

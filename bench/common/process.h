@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ struct StartOptions {
 // std::system_error, the reason as its code, when it cannot be started. Descriptors of ours reach
 // it only as the streams above or when they are without close-on-exec.
 pid_t StartProcess(const std::vector<std::string>& argv, const StartOptions& options = {});
+
+// Starts argv[0] as StartProcess does and waits (at most 2 s) until it accepts connections on
+// 127.0.0.1:`port`. Returns its process id; throws when it does not come up, having stopped it.
+pid_t StartServer(const std::vector<std::string>& argv, std::uint16_t port);
 
 // Waits until the child `pid` has ended. Returns its exit status, or -1 when it was ended by
 // a signal (or is not a child of ours). With `usage`, also its resource usage.

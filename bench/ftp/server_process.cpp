@@ -1,17 +1,13 @@
 #include "server_process.h"
 
-#include "bench/common/process.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
-#include <thread>
+#include <string>
 
 namespace bench {
 
@@ -25,14 +21,6 @@ sockaddr_in Loopback(std::uint16_t port) {
     return address;
 }
 
-bool Accepts(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in address = Loopback(port);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
 } // namespace
 
 std::uint16_t FreeLoopbackPort() {
@@ -43,17 +31,6 @@ std::uint16_t FreeLoopbackPort() {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     ::close(fd);
     return ntohs(address.sin_port);
-}
-
-int StartServer(const std::vector<std::string>& argv, std::uint16_t port) {
-    const pid_t pid = StartProcess(argv);
-    for (int attempt = 0; attempt < 200 && !Accepts(port); ++attempt)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!Accepts(port)) {
-        StopProcess(pid);
-        throw std::runtime_error(argv[0] + " did not come up on port " + std::to_string(port));
-    }
-    return pid;
 }
 
 double ProcessCpuSeconds(int pid, bool ofReapedChildren) {
