@@ -25,11 +25,16 @@ FileReader::FileReader(const std::string& fileName) : name_(fileName) {
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                              nullptr);
-    // Only a file on a disk: a folder does not open without a flag that is not given, and a
-    // pipe or a device (CON, NUL, COM1) is refused here, before anything waits on it.
+    // Only a file on a disk: a folder does not open without a flag that is not given (and
+    // would show as one in its information), and a pipe or a device (CON, NUL, COM1) is
+    // refused here, before anything waits on it.
+    BY_HANDLE_FILE_INFORMATION information{};
     LARGE_INTEGER size{};
     if (file != INVALID_HANDLE_VALUE &&
-        (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size))) {
+        (::GetFileType(file) != FILE_TYPE_DISK ||
+         !::GetFileInformationByHandle(file, &information) ||
+         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+         !::GetFileSizeEx(file, &size))) {
         ::CloseHandle(file);
         file = INVALID_HANDLE_VALUE;
     }
