@@ -216,6 +216,8 @@ void ApplyTest::StandardDescriptor() {
 }
 
 void ApplyTest::Load() {
+    // A test may load again: the procedure of the last load goes before the client it uses.
+    procedure.reset();
     values = installer::LoadProgramValues(Package("apply-update").string());
     ftp = std::make_unique<TFtpClient>();
     procedure = std::make_unique<installer::ApplyProcedure>(*ftp, values);
