@@ -20,6 +20,10 @@ std::string ExecutableDirectory() {
     return IncludeTrailingPathDelimiter(ExtractFilePath(ExecutablePath()));
 }
 
+std::string ExtractFileName(const std::string& path) {
+    return path.substr(ExtractFilePath(path).size());
+}
+
 std::string ReadFileBytes(const std::string& path) {
     try {
         return ReadWholeFile(path);

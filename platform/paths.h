@@ -23,6 +23,20 @@ std::string ExecutableDirectory();
 // True only for something that exists and is not a directory.
 bool FileExists(const std::string& path);
 
+// True only for a directory that exists.
+bool DirectoryExists(const std::string& path);
+
+// Whether a path names its file without the working directory's help: "/..." here, a drive's
+// "C:\..." or a network share's "\\server\..." on Windows.
+bool IsAbsolutePath(const std::string& path);
+
+// The path made absolute against the working directory, with "." and ".." parts resolved as
+// written (no links followed); the path itself when the working directory is unknown.
+std::string AbsolutePath(const std::string& path);
+
+// The last part of a path: what follows its last delimiter.
+std::string ExtractFileName(const std::string& path);
+
 // Whole contents of a file as bytes; raises EFOpenError when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 

@@ -8,6 +8,9 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <filesystem>
+#include <system_error>
+
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -44,6 +47,21 @@ bool FileExists(const std::string& path) {
     if (path.empty() || ::stat(path.c_str(), &info) != 0)
         return false;
     return !S_ISDIR(info.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsAbsolutePath(const std::string& path) {
+    return !path.empty() && path.front() == '/';
+}
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
 }
 
 namespace detail {

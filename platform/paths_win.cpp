@@ -121,6 +121,24 @@ bool FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool DirectoryExists(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(detail::WideText(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsAbsolutePath(const std::string& path) {
+    return std::filesystem::path(detail::WideText(path)).is_absolute();
+}
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute =
+        std::filesystem::absolute(std::filesystem::path(detail::WideText(path)), error);
+    return error ? path : detail::Utf8Text(absolute.lexically_normal().native());
+}
+
 namespace detail {
 
 std::string DefaultSettingsDirectory() {

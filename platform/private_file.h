@@ -12,6 +12,10 @@ namespace platform {
 // Windows, whose files have no such permission bits, answers false.
 bool ReadableByOthers(std::FILE* file);
 
+// Opens a file for reading in binary mode, as std::fopen does; the name is UTF-8 everywhere.
+// Null when it cannot be opened.
+std::FILE* OpenForReading(const std::string& path);
+
 // Replaces the file `path` with `bytes`: written beside it and renamed over it, so a crash or
 // a full disk leaves either the old file or the new one, never a mixture. The new file is
 // readable and writable by its owner only (0600) from the moment it exists, whatever the

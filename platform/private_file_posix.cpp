@@ -34,6 +34,12 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 } // namespace
 
+std::FILE* OpenForReading(const std::string& path) {
+    if (path.find('\0') != std::string::npos)
+        return nullptr;
+    return std::fopen(path.c_str(), "rb");
+}
+
 bool ReadableByOthers(std::FILE* file) {
     struct stat info {};
     if (::fstat(::fileno(file), &info) != 0)

@@ -50,6 +50,12 @@ HANDLE CreateBeside(const std::wstring& target, std::wstring& temporary) {
 
 } // namespace
 
+std::FILE* OpenForReading(const std::string& path) {
+    if (path.find('\0') != std::string::npos)
+        return nullptr;
+    return ::_wfopen(detail::WideText(path).c_str(), L"rb");
+}
+
 bool ReadableByOthers(std::FILE*) {
     // Windows has no permission bits for a group or for everyone: who may read a file is its
     // access control list, which the folder hands down (a user's own folders to that user).

@@ -2,12 +2,11 @@
 // and for applying the same update to many hosts.
 #include "installer/command_line/cli_run.h"
 #include "platform/process_hardening.h"
-
-#include <string>
-#include <vector>
+#include "platform/program_arguments.h"
 
 int main(int argc, char** argv) {
     // The process will hold a password: no core file may carry it to the disk.
     platform::DisableCoreDumps();
-    return installer::RunApplyUpdateCli(std::vector<std::string>(argv + 1, argv + argc));
+    platform::UseUtf8Console();
+    return installer::RunApplyUpdateCli(platform::ProgramArguments(argc, argv));
 }

@@ -4,31 +4,22 @@
 #include "installer/procedure/apply_commands.h"
 #include "platform/paths.h"
 
-#include <filesystem>
-#include <system_error>
-
 namespace installer {
 namespace {
 
 bool RegularFile(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::is_regular_file(path, error);
+    return platform::FileExists(path);
 }
 
 } // namespace
 
 std::string PackageDirectory(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::path path = std::filesystem::absolute(folder, error);
-    if (error)
-        path = folder;
-    return platform::IncludeTrailingPathDelimiter(path.lexically_normal().string());
+    return platform::IncludeTrailingPathDelimiter(platform::AbsolutePath(folder));
 }
 
 void CheckPackage(const ProgramValues& values, bool readmeRead) {
     const std::string& folder = values.executableDirectory;
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error))
+    if (!platform::DirectoryExists(folder))
         throw ECliUsage("The package folder " + folder + " does not exist.");
     if (!RegularFile(folder + kDescriptorName))
         throw ECliUsage("The package in " + folder + " has no " + kDescriptorName + ".");

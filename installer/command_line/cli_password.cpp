@@ -42,7 +42,7 @@ std::string ReadPassword(const CliOptions& options) {
     std::string password;
     if (options.passwordFile) {
         const std::string& name = *options.passwordFile;
-        const std::unique_ptr<std::FILE, CloseFile> file(std::fopen(name.c_str(), "rb"));
+        const std::unique_ptr<std::FILE, CloseFile> file(platform::OpenForReading(name));
         if (!file)
             throw ECliUsage("Cannot read the password file " + name + ".");
         // As ssh does with a private key: a secret others may read is no longer one, and

@@ -16,11 +16,11 @@
 #include "platform/application_exception.h"
 #include "platform/broken_pipe.h"
 #include "platform/event_pump.h"
+#include "platform/paths.h"
 #include "platform/signal_watch.h"
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 namespace installer {
@@ -111,7 +111,7 @@ ApplyRequest MakeRequest(const CliOptions& options, const ProgramValues& values,
     if (options.security)
         request.connection.security = *options.security;
     if (options.caFile) // the command line's names are the current folder's
-        request.connection.caFile = std::filesystem::absolute(*options.caFile).string();
+        request.connection.caFile = platform::AbsolutePath(*options.caFile);
     if (options.dataConnection)
         request.connection.dataConnection = *options.dataConnection;
     return request;

@@ -337,8 +337,9 @@ void ApplyProcedure::Connect(const Inputs& inputs) {
     // The descriptor names the package's own authorities; the command line may name a file of
     // the operator's by its full path.
     const std::string& caFile = request_->connection.caFile;
-    ftp_.CAFile =
-        caFile.empty() || caFile.front() == '/' ? caFile : request_->packageDirectory + caFile;
+    ftp_.CAFile = caFile.empty() || platform::IsAbsolutePath(caFile)
+                      ? caFile
+                      : request_->packageDirectory + caFile;
     ftp_.OnCertificate = [this, &inputs](TComponent*, const platform::TlsVerification& verification,
                                          bool& accept) {
         DecideCertificate(inputs, verification, accept);

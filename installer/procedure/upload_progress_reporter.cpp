@@ -1,12 +1,12 @@
 #include "installer/procedure/upload_progress_reporter.h"
 
 #include "installer/procedure/apply_observer.h"
+#include "platform/paths.h"
 
 namespace installer {
 
 void UploadProgressReporter::Begin(const std::string& localFile) {
-    const std::size_t slash = localFile.rfind('/');
-    progress_.Begin(slash == std::string::npos ? localFile : localFile.substr(slash + 1));
+    progress_.Begin(platform::ExtractFileName(localFile));
     Show();
 }
 

@@ -610,7 +610,7 @@ std::unique_ptr<QMenu> TApplyUpdateForm::CreateLogMenu() {
 QString TApplyUpdateForm::DefaultLogPath() const {
     const QString name = ToQString(SavedLogName(
         values_.shownUpdateId, FromQString(QDate::currentDate().toString(Qt::ISODate))));
-    const QFileInfo package(QFile::decodeName(QByteArray::fromStdString(ExecutableDirectory())));
+    const QFileInfo package(QString::fromStdString(ExecutableDirectory()));
     const QString folder =
         package.isDir() && package.isWritable() ? package.absoluteFilePath() : QDir::homePath();
     return QDir(folder).filePath(name);
@@ -638,7 +638,7 @@ bool TApplyUpdateForm::WriteLog(const QString& path) const {
         MaskPasswords(StatusMemo->toPlainText().toStdString(),
                       {logPassword_.toStdString(), PassEdt->text().toStdString()});
     // Readable by its owner only: the log holds the host's conversation.
-    return platform::WritePrivateFile(QFile::encodeName(path).toStdString(), text);
+    return platform::WritePrivateFile(path.toUtf8().toStdString(), text);
 }
 
 std::string TApplyUpdateForm::ExecutableDirectory() const {
