@@ -5,12 +5,13 @@
 // of a socket: a Qt notifier on the same socket would replace the registration, since Windows
 // keeps one per socket.
 //
-// Windows already reports read, accept, connect and close the way the interface promises:
+// Windows already reports read, accept, connect and close much as the interface promises:
 // read again only after a receive, accept again after an accept. What the registry adds is
-// what WSAAsyncSelect does not promise: a connect notification only for a connect that was
-// started (a new registration of a connected socket reports one too), a close notification
-// only once, and nothing for a socket that has been closed, even when its handle comes back
-// for a new socket while a message for the old one still waits in the queue.
+// what WSAAsyncSelect does not promise: a read notification only while there is something to
+// read (a message posted before a receive took the data is dropped), a connect notification only
+// for a connect that was started (a new registration of a connected socket reports one too), a
+// close notification only once, and nothing for a socket that has been closed, even when its handle
+// comes back for a new socket while a message for the old one still waits in the queue.
 #include "platform/socket_notifier.h"
 
 #include "platform/event_pump.h"
@@ -67,6 +68,12 @@ SocketState CurrentState(SOCKET socket) {
 }
 
 LRESULT CALLBACK NotificationProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Whether a socket has no byte waiting to be received (and could say so).
+bool NothingToRead(SOCKET socket) {
+    u_long waiting = 0;
+    return ::ioctlsocket(socket, FIONREAD, &waiting) == 0 && waiting == 0;
+}
 
 class Registry {
 public:
@@ -146,6 +153,13 @@ public:
         switch (event) {
         case FD_WRITE:
             return; // only wakes the dispatcher, for WaitForSocket
+        case FD_READ:
+            // Windows may post a read that a receive has overtaken while the message waited
+            // in the queue: nothing is left to read. Handed on, it would look like data, a
+            // reply say, that never came; the other systems report only what is there.
+            if (error == 0 && NothingToRead(NativeSocket(socket)))
+                return;
+            break;
         case FD_CONNECT:
             if (registration->state != SocketState::Connecting)
                 return;
