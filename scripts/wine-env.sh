@@ -36,11 +36,16 @@ wine_start() {
     fi
     # Debian's wine has no Tahoma, which Qt's Windows style asks for: text would be drawn
     # beside the fields instead of in them.
-    local fonts=$WINEPREFIX/drive_c/windows/Fonts f
-    mkdir -p "$fonts"
-    for f in /usr/share/wine/fonts/tahoma*.ttf; do
-        [ -f "$f" ] && [ ! -f "$fonts/$(basename "$f")" ] && cp "$f" "$fonts/"
-    done
+    # Copied into the prefix and registered as Windows registers its fonts.
+    local fonts=$WINEPREFIX/drive_c/windows/Fonts
+    if [ ! -f "$fonts/tahoma.ttf" ] && [ -f /usr/share/wine/fonts/tahoma.ttf ]; then
+        mkdir -p "$fonts"
+        cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf "$fonts/"
+        local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts'
+        wine reg add "$key" /v "Tahoma (TrueType)" /d tahoma.ttf /f >/dev/null 2>&1 || true
+        wine reg add "$key" /v "Tahoma Bold (TrueType)" /d tahomabd.ttf /f >/dev/null 2>&1 || true
+        wineserver -w
+    fi
     # Persistent until wine_stop: no server start and prefix check per program.
     wineserver -p
 }

@@ -23,11 +23,14 @@ std::string FromQString(const QString& text) {
 
 QFont WindowFont() {
     // The layout's fixed widths were measured with MS Sans Serif; the fallbacks share its
-    // proportions closely enough that no caption is cut.
+    // proportions closely enough that no caption is cut. Windows has it as the outline font
+    // "Microsoft Sans Serif"; the name "MS Sans Serif" may find a bitmap font there (wine's
+    // is one), whose text a line edit does not draw, so it comes after Tahoma.
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
+    font.setFamilies({QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Tahoma"),
+                      QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                      QStringLiteral("Helvetica")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
     return font;
