@@ -431,9 +431,10 @@ void ApplyProcedure::Upload(const std::string& packageName, const std::string& r
         if (count.previous)
             count.previous(sender);
     };
-    progress_.Begin(localFile);
+    progress_.Begin(ShownInLatin1(localFile));
     try {
-        BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Uploading, localFile, WaitBoundMs);
+        BoundedPhase bounded(watchdog_, ApplyWatchdog::Phase::Uploading, ShownInLatin1(localFile),
+                             WaitBoundMs);
         ftp_.Upload(PackageFile(packageName), remoteFile);
     } catch (...) {
         progress_.Finish(false);

@@ -25,6 +25,28 @@ bool Utf8ToLatin1(const std::string& utf8, std::string& latin1) {
     return true;
 }
 
+std::string ShownInLatin1(const std::string& utf8) {
+    if (!IsUtf8(utf8))
+        return utf8;
+    std::string latin1;
+    if (Utf8ToLatin1(utf8, latin1))
+        return latin1;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        if (lead < 0x80) {
+            latin1 += static_cast<char>(lead);
+            ++i;
+        } else if (lead <= 0xC3) { // C2 or C3: a character of Latin-1's upper half
+            latin1 += static_cast<char>(((lead & 0x03) << 6) | (utf8[i + 1] & 0x3F));
+            i += 2;
+        } else {
+            latin1 += '?';
+            i += lead <= 0xDF ? 2 : lead <= 0xEF ? 3 : 4;
+        }
+    }
+    return latin1;
+}
+
 std::string Latin1ToUtf8(const std::string& latin1) {
     std::string out;
     out.reserve(latin1.size() + latin1.size() / 8);

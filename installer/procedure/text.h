@@ -11,6 +11,11 @@ namespace installer {
 // replaced by a stand-in.
 bool Utf8ToLatin1(const std::string& utf8, std::string& latin1);
 
+// A UTF-8 text, a file's path say, to be shown in one of the installer's Latin-1 messages:
+// each character Latin-1 has as itself, each other as "?". Bytes that are not UTF-8 are
+// taken as Latin-1 already and kept.
+std::string ShownInLatin1(const std::string& utf8);
+
 // UTF-8 of a Latin-1 text.
 std::string Latin1ToUtf8(const std::string& latin1);
 

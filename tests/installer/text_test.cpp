@@ -82,6 +82,15 @@ TEST(TextFileEncodingTest, Utf8WithOrWithoutMarkElseLatin1ByteForByte) {
                             "caf\xe9");
 }
 
+// A package folder's path in a message: the message is Latin-1, the path UTF-8.
+TEST(ShownInLatin1Test, PathsInMessagesAreNeverDoublyEncoded) {
+    EXPECT_EQ(installer::ShownInLatin1("C:\\Mises \xc3\xa0 jour\\KDX.SVF"),
+              "C:\\Mises \xe0 jour\\KDX.SVF");
+    EXPECT_EQ(installer::ShownInLatin1("/u/\xe6\x9b\xb4\xe6\x96\xb0 \xc3\xa0/\xf0\x9f\x93\xa6"),
+              "/u/?? \xe0/?");
+    EXPECT_EQ(installer::ShownInLatin1("/u/caf\xe9"), "/u/caf\xe9"); // not UTF-8: as it is
+}
+
 TEST(SavedLogNameTest, UpdateIdentifierCannotLeaveTheFolder) {
     EXPECT_EQ(installer::SavedLogName("KDX0042", "2024-05-01"),
               "apply-update-KDX0042-2024-05-01.log");
