@@ -17,6 +17,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <cctype>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -129,7 +130,12 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool IsAbsolutePath(const std::string& path) {
-    return std::filesystem::path(detail::WideText(path)).is_absolute();
+    // A drive with its root ("C:\..."), or a share ("\\server\..."); "C:x" and "\x" depend on
+    // the working drive's folder. Either delimiter counts.
+    const bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                       path[1] == ':' && IsDelimiter(path[2]);
+    const bool share = path.size() >= 2 && IsDelimiter(path[0]) && IsDelimiter(path[1]);
+    return drive || share;
 }
 
 std::string AbsolutePath(const std::string& path) {
