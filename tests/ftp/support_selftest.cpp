@@ -6,10 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <fstream>
 
 namespace {
@@ -20,11 +16,10 @@ using test_support::ScriptedFtpPeer;
 std::string ReadSome(int fd, std::size_t count) {
     std::string got;
     while (got.size() < count) {
-        pollfd in{fd, POLLIN, 0};
-        if (::poll(&in, 1, 5000) <= 0)
+        if (test_support::WaitReadable(fd, -1, 5000) != 1)
             break;
         char block[4096];
-        const auto n = ::recv(fd, block, sizeof block, 0);
+        const auto n = test_support::ReceiveSome(fd, block, sizeof block);
         if (n <= 0)
             break;
         got.append(block, static_cast<std::size_t>(n));
@@ -33,8 +28,7 @@ std::string ReadSome(int fd, std::size_t count) {
 }
 
 void SendText(int fd, const std::string& text) {
-    ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(text.size()));
+    ASSERT_EQ(test_support::SendSome(fd, text.data(), text.size()), static_cast<long>(text.size()));
 }
 
 TEST(Sha256, KnownDigests) {
@@ -72,14 +66,13 @@ TEST(ScriptedFtpPeer, PlaysRepliesRecordsCommandsAndServesPortData) {
     SendText(control, "PORT 127,0,0,1," + std::to_string(dataPort / 256) + "," +
                           std::to_string(dataPort % 256) + "\r\n");
     EXPECT_EQ(ReadSome(control, 8), "150 go\r\n");
-    pollfd in{listener, POLLIN, 0};
-    ASSERT_EQ(::poll(&in, 1, 5000), 1);
-    const int data = ::accept(listener, nullptr, nullptr);
+    ASSERT_EQ(test_support::WaitReadable(listener, -1, 5000), 1);
+    const int data = test_support::AcceptOn(listener);
     SendText(data, "file bytes");
-    ::close(data);
-    ::close(listener);
+    test_support::CloseSocket(data);
+    test_support::CloseSocket(listener);
     EXPECT_EQ(ReadSome(control, 100), "226 done\r\n421 bye");
-    ::close(control);
+    test_support::CloseSocket(control);
 
     ASSERT_TRUE(peer.Finish()) << peer.Error();
     EXPECT_EQ(peer.Commands(), (std::vector<std::string>{
@@ -105,10 +98,10 @@ TEST(ScriptedFtpPeer, AnnouncesPassivePortAndAcceptsTheClient) {
         test_support::ConnectTo("127.0.0.1", static_cast<std::uint16_t>(hi * 256 + lo));
     ASSERT_GE(data, 0);
     SendText(data, "xyz");
-    ::close(data);
+    test_support::CloseSocket(data);
     ASSERT_TRUE(peer.Finish()) << peer.Error();
     EXPECT_EQ(peer.ReceivedData(), "xyz");
-    ::close(control);
+    test_support::CloseSocket(control);
 }
 
 TEST(ScriptedFtpPeer, ReportsAClientThatNeverSendsAndStopsPromptlyWhenDestroyed) {
@@ -116,7 +109,7 @@ TEST(ScriptedFtpPeer, ReportsAClientThatNeverSendsAndStopsPromptlyWhenDestroyed)
     peer->Expect();
     peer->Start();
     const int control = test_support::ConnectTo("127.0.0.1", peer->Port());
-    ::close(control); // the client goes away without a command
+    test_support::CloseSocket(control); // the client goes away without a command
     EXPECT_FALSE(peer->Finish());
     EXPECT_EQ(peer->Error(), "client closed the connection");
     peer.reset(); // joins without waiting for any step limit
@@ -129,7 +122,7 @@ TEST(RealFtpServer, StartsOnAFreePortAndAcceptsTheUser) {
     const int control = test_support::ConnectTo("127.0.0.1", server.Port());
     ASSERT_GE(control, 0);
     EXPECT_EQ(ReadSome(control, 3).substr(0, 3), "220");
-    ::close(control);
+    test_support::CloseSocket(control);
 }
 
 } // namespace

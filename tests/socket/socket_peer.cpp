@@ -3,14 +3,6 @@
 #include "platform/event_pump.h"
 #include "tests/support/loopback_socket.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <stdexcept>
 
 namespace test_support {
@@ -18,26 +10,18 @@ namespace {
 
 constexpr int kPeerBoundMs = 10000;
 
-void SetTimeouts(int connection) {
-    timeval bound{kPeerBoundMs / 1000, 0};
-    ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    ::setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
-}
-
 } // namespace
 
 Peer::Peer(std::function<void(int connection)> script) {
     listener_ = ListenLoopback(port_);
     thread_ = std::thread([this, script = std::move(script)] {
-        pollfd waiting{listener_, POLLIN, 0};
         int connection = -1;
-        if (::poll(&waiting, 1, kPeerBoundMs) == 1)
-            connection = ::accept(listener_, nullptr, nullptr);
+        if (WaitReadable(listener_, -1, kPeerBoundMs) == 1)
+            connection = AcceptOn(listener_);
         if (connection >= 0)
-            SetTimeouts(connection);
+            BoundBlockingCalls(connection, kPeerBoundMs);
         script(connection);
-        if (connection >= 0)
-            ::close(connection);
+        CloseSocket(connection);
         finished_ = true;
     });
 }
@@ -46,7 +30,7 @@ Peer::~Peer() {
     signals_ = 1000000; // releases a script still waiting
     if (thread_.joinable())
         thread_.join();
-    ::close(listener_);
+    CloseSocket(listener_);
 }
 
 bool Peer::WaitForSignal(int count) const {
@@ -58,7 +42,7 @@ bool Peer::WaitForSignal(int count) const {
 void SendAll(int connection, const std::string& data) {
     std::size_t sent = 0;
     while (sent < data.size()) {
-        const ssize_t n = ::send(connection, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        const long n = SendSome(connection, data.data() + sent, data.size() - sent);
         if (n <= 0)
             return;
         sent += static_cast<std::size_t>(n);
@@ -69,7 +53,7 @@ std::string ReceiveExactly(int connection, std::size_t count) {
     std::string data(count, '\0');
     std::size_t got = 0;
     while (got < count) {
-        const ssize_t n = ::recv(connection, data.data() + got, count - got, 0);
+        const long n = ReceiveSome(connection, data.data() + got, count - got);
         if (n <= 0)
             break;
         got += static_cast<std::size_t>(n);
@@ -82,15 +66,11 @@ std::string ReceiveUntilClosed(int connection) {
     std::string data;
     char block[65536];
     for (;;) {
-        const ssize_t n = ::recv(connection, block, sizeof block, 0);
+        const long n = ReceiveSome(connection, block, sizeof block);
         if (n <= 0)
             return data;
         data.append(block, static_cast<std::size_t>(n));
     }
-}
-
-void CloseSocket(int connection) {
-    ::close(connection);
 }
 
 void Pause(int milliseconds) {
@@ -99,43 +79,22 @@ void Pause(int milliseconds) {
 
 std::uint16_t ClosedPort() {
     std::uint16_t port = 0;
-    const int fd = ListenLoopback(port);
-    ::close(fd);
+    CloseSocket(ListenLoopback(port));
     return port;
 }
 
 FullListener::FullListener() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 0) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("full listener: listen failed");
-    listener_ = fd;
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenLoopback(port_, 0);
     // Connections that are never accepted fill the queue; later SYNs are dropped.
-    for (int& filler : fillers_) {
-        filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    }
+    for (int& filler : fillers_)
+        filler = ConnectWithoutWaiting("127.0.0.1", port_);
     Pause(50);
 }
 
 FullListener::~FullListener() {
     for (int filler : fillers_)
-        if (filler >= 0)
-            ::close(filler);
-    ::close(listener_);
-}
-
-int BytesWaiting(int socket) {
-    int count = 0;
-    if (::ioctl(socket, FIONREAD, &count) != 0)
-        return -1;
-    return count;
+        CloseSocket(filler);
+    CloseSocket(listener_);
 }
 
 bool PumpUntil(const std::function<bool()>& done, int boundMs) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "socket/stream_socket.h"
+#include "tests/support/loopback_socket.h"
 
 #include <atomic>
 #include <chrono>
@@ -43,7 +44,6 @@ void SendAll(int connection, const std::string& data);
 std::string ReceiveExactly(int connection, std::size_t count);
 // Everything until the other side closes (bounded).
 std::string ReceiveUntilClosed(int connection);
-void CloseSocket(int connection);
 void Pause(int milliseconds);
 
 // A port on 127.0.0.1 where nothing listens (bound and closed again).
@@ -63,9 +63,6 @@ private:
     int fillers_[4] = {-1, -1, -1, -1};
     std::uint16_t port_ = 0;
 };
-
-// Bytes waiting in a socket's receive queue.
-int BytesWaiting(int socket);
 
 // Runs the event pump until `done` holds or the bound passes; returns `done()`. The bound
 // only keeps a fault from hanging the test.

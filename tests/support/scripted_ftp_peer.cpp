@@ -1,13 +1,5 @@
 #include "tests/support/scripted_ftp_peer.h"
 
-#include "tests/support/loopback_socket.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -17,31 +9,25 @@ namespace test_support {
 namespace {
 
 void CloseFd(int& fd) {
-    if (fd >= 0)
-        ::close(fd);
+    CloseSocket(fd);
     fd = -1;
 }
 
 } // namespace
 
 ScriptedFtpPeer::ScriptedFtpPeer(Milliseconds stepLimit) : stepLimit_(stepLimit) {
-    if (::pipe(stopPipe_) != 0)
-        throw std::runtime_error("scripted peer: pipe failed");
     listener_ = ListenLoopback(controlPort_);
 }
 
 ScriptedFtpPeer::~ScriptedFtpPeer() {
     if (thread_.joinable()) {
-        const char stop = 's';
-        [[maybe_unused]] auto written = ::write(stopPipe_[1], &stop, 1);
+        stop_.Raise();
         thread_.join();
     }
     CloseFd(control_);
     CloseFd(data_);
     CloseFd(dataListener_);
     CloseFd(listener_);
-    CloseFd(stopPipe_[0]);
-    CloseFd(stopPipe_[1]);
 }
 
 ScriptedFtpPeer& ScriptedFtpPeer::Send(std::string bytes) {
@@ -65,8 +51,8 @@ ScriptedFtpPeer& ScriptedFtpPeer::SendByteByByte(std::string bytes, Milliseconds
         for (const char byte : bytes) {
             if (!WriteAll(control_, std::string(1, byte)))
                 return Fail("send failed");
-            pollfd stop{stopPipe_[0], POLLIN, 0};
-            if (::poll(&stop, 1, static_cast<int>(pause.count())) != 0)
+            if (test_support::WaitReadable(stop_.Handle(), -1, static_cast<int>(pause.count())) !=
+                0)
                 return Fail("stopped");
         }
         return true;
@@ -83,9 +69,10 @@ ScriptedFtpPeer& ScriptedFtpPeer::SendComputed(std::function<std::string(std::ui
 
 ScriptedFtpPeer& ScriptedFtpPeer::Pause(Milliseconds pause) {
     steps_.push_back([this, pause] {
-        // Sleeping on the stop pipe keeps the destructor prompt.
-        pollfd stop{stopPipe_[0], POLLIN, 0};
-        return ::poll(&stop, 1, static_cast<int>(pause.count())) == 0 || Fail("stopped");
+        // Sleeping on the stop signal keeps the destructor prompt.
+        return test_support::WaitReadable(stop_.Handle(), -1, static_cast<int>(pause.count())) ==
+                   0 ||
+               Fail("stopped");
     });
     return *this;
 }
@@ -169,7 +156,7 @@ ScriptedFtpPeer& ScriptedFtpPeer::AcceptPassive() {
         if (!WaitReadable(dataListener_))
             return Fail("the client made no data connection");
         CloseFd(data_); // the data connection of an earlier transfer
-        data_ = ::accept(dataListener_, nullptr, nullptr);
+        data_ = AcceptOn(dataListener_);
         CloseFd(dataListener_);
         dataConnectionMade_ = data_ >= 0;
         return data_ >= 0 || Fail("data accept failed");
@@ -216,7 +203,7 @@ ScriptedFtpPeer& ScriptedFtpPeer::ReceiveThenCloseData(std::size_t bytes) {
     steps_.push_back([this, bytes] {
         if (!ReceiveAtLeast(bytes))
             return false;
-        ::shutdown(data_, SHUT_RDWR);
+        ShutdownSocket(data_);
         CloseFd(data_);
         return true;
     });
@@ -269,7 +256,7 @@ std::string ScriptedFtpPeer::Error() const {
 void ScriptedFtpPeer::Run() {
     bool ok = WaitReadable(listener_) || Fail("the client did not connect");
     if (ok) {
-        control_ = ::accept(listener_, nullptr, nullptr);
+        control_ = AcceptOn(listener_);
         ok = control_ >= 0 || Fail("accept failed");
     }
     for (std::size_t i = 0; ok && i < steps_.size(); ++i)
@@ -296,17 +283,17 @@ bool ScriptedFtpPeer::Fail(const std::string& why) {
 bool ScriptedFtpPeer::WaitReadable(int fd) {
     if (fd < 0)
         return false;
-    pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-    const int n = ::poll(fds, 2, static_cast<int>(stepLimit_.count()));
-    if (n > 0 && (fds[1].revents & POLLIN))
+    const int ready =
+        test_support::WaitReadable(fd, stop_.Handle(), static_cast<int>(stepLimit_.count()));
+    if (ready == 2)
         return Fail("stopped");
-    return n > 0 && fds[0].revents != 0;
+    return ready == 1;
 }
 
 bool ScriptedFtpPeer::WriteAll(int fd, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const auto n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const auto n = SendSome(fd, bytes.data() + sent, bytes.size() - sent);
         if (n <= 0)
             return false;
         sent += static_cast<std::size_t>(n);
@@ -320,7 +307,7 @@ bool ScriptedFtpPeer::ReceiveAtLeast(std::size_t bytes) {
     while (got < bytes) {
         if (!WaitReadable(data_))
             return Fail("data connection stalled");
-        const auto n = ::recv(data_, block, sizeof block, 0);
+        const auto n = ReceiveSome(data_, block, sizeof block);
         if (n == 0)
             return bytes == SIZE_MAX || Fail("the client closed the data connection early");
         if (n < 0)
@@ -335,10 +322,8 @@ bool ScriptedFtpPeer::ReceiveAtLeast(std::size_t bytes) {
 void ScriptedFtpPeer::Reset(int& fd) {
     if (fd < 0)
         return;
-    // Zero linger makes the close send a reset, as a crashed or hostile server would.
-    const linger abortive{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    CloseFd(fd);
+    ResetSocket(fd);
+    fd = -1;
 }
 
 bool ScriptedFtpPeer::ReadLine(std::string& line, bool& closed) {
@@ -353,7 +338,7 @@ bool ScriptedFtpPeer::ReadLine(std::string& line, bool& closed) {
         if (!WaitReadable(control_))
             return Fail("no command from the client");
         char block[4096];
-        const auto n = ::recv(control_, block, sizeof block, 0);
+        const auto n = ReceiveSome(control_, block, sizeof block);
         if (n <= 0) {
             closed = true;
             return false;

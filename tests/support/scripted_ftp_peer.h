@@ -11,6 +11,8 @@
 // a client waiting for more sees the close. The destructor stops the script and joins.
 #pragma once
 
+#include "tests/support/loopback_socket.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -111,7 +113,7 @@ private:
     int control_ = -1;
     int dataListener_ = -1;
     int data_ = -1;
-    int stopPipe_[2] = {-1, -1};
+    WakeSignal stop_;
     std::uint16_t controlPort_ = 0;
     std::uint16_t passivePort_ = 0;
     std::string pending_; // control bytes read past the last line
