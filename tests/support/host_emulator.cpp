@@ -1,10 +1,6 @@
 #include "tests/support/host_emulator.h"
 
-#include "tests/support/helper_process.h"
-
-#include <QDeadlineTimer>
-#include <QProcess>
-#include <QStringList>
+#include "tests/support/helper_program.h"
 
 #include <charconv>
 #include <fstream>
@@ -16,7 +12,6 @@ namespace test_support {
 namespace {
 
 constexpr int kStartLimitMs = 20000;
-constexpr int kStopLimitMs = 5000;
 
 std::string UpperCase(std::string text) {
     for (char& c : text)
@@ -27,15 +22,12 @@ std::string UpperCase(std::string text) {
 
 // Reads the line with the port that the emulator prints once it accepts connections;
 // 0 when the line does not come in time or the emulator ends first.
-std::uint16_t ReadAnnouncedPort(QProcess& emulator) {
-    const QDeadlineTimer limit(kStartLimitMs);
-    while (!emulator.canReadLine())
-        if (!emulator.waitForReadyRead(static_cast<int>(limit.remainingTime())))
-            return 0;
-    const std::string text = emulator.readLine().toStdString();
+std::uint16_t ReadAnnouncedPort(HelperProgram& emulator) {
+    const std::string text = emulator.ReadLine(kStartLimitMs).value_or("");
     unsigned port = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
-    if (error != std::errc() || *end != '\n' || port == 0 || port > 65535)
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || port == 0 ||
+        port > 65535)
         return 0;
     return static_cast<std::uint16_t>(port);
 }
@@ -180,38 +172,30 @@ RecordedCommand ParseRecordLine(const std::string& line) {
 HostEmulator::HostEmulator(HostEmulatorConfig config)
     : config_(std::move(config)), folder_(std::make_unique<TemporaryDirectory>()),
       libraryRoot_(folder_->Path() / "libraries"), recordPath_(folder_->Path() / "record.jsonl"),
-      errorPath_(folder_->Path() / "emulator.err"), emulator_(std::make_unique<QProcess>()) {
-    QStringList args = {
-        "-B", // no byte-code files in the source tree
-        QString::fromStdString(std::string(APPLY_UPDATE_TOOLS_DIR) + "/host_emulator.py"),
-        "--port",
-        "0",
-        "--port-file",
-        QString::fromStdString((folder_->Path() / "port").string()),
-        "--user",
-        QString::fromStdString(config_.user),
-        "--password",
-        QString::fromStdString(config_.password),
-        "--library-root",
-        QString::fromStdString(libraryRoot_.string()),
-        "--record",
-        QString::fromStdString(recordPath_.string())};
-    for (const std::string& option : config_.options)
-        args << QString::fromStdString(option);
+      errorPath_(folder_->Path() / "emulator.err") {
+    std::vector<std::string> args = {"-B", // no byte-code files in the source tree
+                                     std::string(APPLY_UPDATE_TOOLS_DIR) + "/host_emulator.py",
+                                     "--port",
+                                     "0",
+                                     "--port-file",
+                                     (folder_->Path() / "port").string(),
+                                     "--user",
+                                     config_.user,
+                                     "--password",
+                                     config_.password,
+                                     "--library-root",
+                                     libraryRoot_.string(),
+                                     "--record",
+                                     recordPath_.string()};
+    args.insert(args.end(), config_.options.begin(), config_.options.end());
 
-    InheritOnlyStandardStreams(*emulator_);
-    emulator_->setStandardInputFile(QProcess::nullDevice());
-    emulator_->setStandardErrorFile(QString::fromStdString(errorPath_.string()));
-    const QString python = QString::fromStdString(APPLY_UPDATE_PYTHON);
-    emulator_->start(python, args);
-    if (!emulator_->waitForStarted(kStartLimitMs)) {
-        Stop();
-        throw std::runtime_error("cannot start " + python.toStdString());
-    }
+    HelperOptions options;
+    options.closedInput = true;
+    options.errorFile = errorPath_;
+    emulator_ = std::make_unique<HelperProgram>(APPLY_UPDATE_PYTHON, args, options);
     port_ = ReadAnnouncedPort(*emulator_);
     if (port_ == 0) {
-        emulator_->kill();
-        emulator_->waitForFinished(kStopLimitMs);
+        emulator_->Stop();
         const std::string complaint = ErrorOutput();
         Stop();
         throw std::runtime_error("the host emulator did not start: " + complaint);
@@ -223,13 +207,7 @@ HostEmulator::~HostEmulator() {
 }
 
 void HostEmulator::Stop() {
-    if (emulator_->state() != QProcess::NotRunning) {
-        emulator_->terminate();
-        if (!emulator_->waitForFinished(kStopLimitMs)) {
-            emulator_->kill();
-            emulator_->waitForFinished(kStopLimitMs);
-        }
-    }
+    emulator_.reset();
     folder_.reset();
 }
 

@@ -3,6 +3,7 @@
 // command record, and stops it again. Tests use it to play the AS/400 end of an Apply.
 #pragma once
 
+#include "tests/support/helper_program.h"
 #include "tests/support/temporary_directory.h"
 
 #include <cstdint>
@@ -11,8 +12,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-class QProcess;
 
 namespace test_support {
 
@@ -68,7 +67,7 @@ private:
     std::filesystem::path libraryRoot_;
     std::filesystem::path recordPath_;
     std::filesystem::path errorPath_;
-    std::unique_ptr<QProcess> emulator_;
+    std::unique_ptr<HelperProgram> emulator_;
     std::uint16_t port_ = 0;
 };
 

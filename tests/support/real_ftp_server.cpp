@@ -1,11 +1,8 @@
 #include "tests/support/real_ftp_server.h"
 
-#include "tests/support/helper_process.h"
+#include "tests/support/helper_program.h"
 
-#include <QDeadlineTimer>
-#include <QProcess>
-#include <QStringList>
-
+#include <cstdlib>
 #include <stdexcept>
 
 namespace test_support {
@@ -13,63 +10,32 @@ namespace test_support {
 namespace {
 
 constexpr int kStartLimitMs = 20000;
-constexpr int kStopLimitMs = 5000;
 
 // The script lives beside this file in the source tree.
 std::filesystem::path ScriptPath() {
     return std::filesystem::path(__FILE__).parent_path() / "real_ftp_server.py";
 }
 
-// Reads the "PORT <n>" line the server prints once it listens; 0 when it never comes.
-std::uint16_t ReadAnnouncedPort(QProcess& server) {
-    const QDeadlineTimer limit(kStartLimitMs);
-    while (!server.canReadLine())
-        if (!server.waitForReadyRead(static_cast<int>(limit.remainingTime())))
-            return 0;
-    const QByteArray line = server.readLine().trimmed();
-    if (!line.startsWith("PORT "))
-        return 0;
-    bool ok = false;
-    const unsigned port = line.mid(5).toUInt(&ok);
-    return ok && port > 0 && port <= 65535 ? static_cast<std::uint16_t>(port) : 0;
-}
-
 } // namespace
 
 RealFtpServer::RealFtpServer(std::string user, std::string password, std::string address,
                              std::filesystem::path script)
-    : user_(std::move(user)), password_(std::move(password)), address_(std::move(address)),
-      server_(std::make_unique<QProcess>()) {
-    InheritOnlyStandardStreams(*server_);
-    // The server's log goes where the test's own does.
-    server_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    const QString python = QString::fromStdString(APPLY_UPDATE_PYTHON);
-    server_->start(python,
-                   {QString::fromStdString((script.empty() ? ScriptPath() : script).string()),
-                    QString::fromStdString(home_.Path().string()), QString::fromStdString(user_),
-                    QString::fromStdString(password_), QString::fromStdString(address_)});
-    if (!server_->waitForStarted(kStartLimitMs))
-        throw std::runtime_error("cannot start " + python.toStdString());
-    port_ = ReadAnnouncedPort(*server_);
-    if (port_ == 0) {
-        Stop();
+    : user_(std::move(user)), password_(std::move(password)), address_(std::move(address)) {
+    // The server's log goes where the test's own does; it ends when its input closes.
+    server_ = std::make_unique<HelperProgram>(
+        APPLY_UPDATE_PYTHON,
+        std::vector<std::string>{(script.empty() ? ScriptPath() : script).string(),
+                                 home_.Path().string(), user_, password_, address_});
+    // The "PORT <n>" line the server prints once it listens.
+    const std::string line = server_->ReadLine(kStartLimitMs).value_or("");
+    unsigned long port = 0;
+    if (line.rfind("PORT ", 0) == 0)
+        port = std::strtoul(line.c_str() + 5, nullptr, 10);
+    if (port == 0 || port > 65535)
         throw std::runtime_error("the FTP server did not start (pyftpdlib missing?)");
-    }
+    port_ = static_cast<std::uint16_t>(port);
 }
 
-RealFtpServer::~RealFtpServer() {
-    Stop();
-}
-
-void RealFtpServer::Stop() {
-    if (server_->state() == QProcess::NotRunning)
-        return;
-    server_->closeWriteChannel(); // the server ends when its input closes
-    server_->terminate();
-    if (!server_->waitForFinished(kStopLimitMs)) {
-        server_->kill();
-        server_->waitForFinished(kStopLimitMs);
-    }
-}
+RealFtpServer::~RealFtpServer() = default;
 
 } // namespace test_support

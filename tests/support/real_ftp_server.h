@@ -3,14 +3,13 @@
 // home directory, and stops it again.
 #pragma once
 
+#include "tests/support/helper_program.h"
 #include "tests/support/temporary_directory.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
-
-class QProcess;
 
 namespace test_support {
 
@@ -32,13 +31,11 @@ public:
     const std::string& Password() const { return password_; }
 
 private:
-    void Stop();
-
     std::string user_;
     std::string password_;
     std::string address_;
     TemporaryDirectory home_;
-    std::unique_ptr<QProcess> server_;
+    std::unique_ptr<HelperProgram> server_;
     std::uint16_t port_ = 0;
 };
 

@@ -1,8 +1,6 @@
 #include "tests/support/test_certificates.h"
 
-#include "tests/support/helper_process.h"
-
-#include <QProcess>
+#include "tests/support/helper_program.h"
 
 #include <fstream>
 #include <stdexcept>
@@ -13,7 +11,6 @@ namespace {
 
 // Far beyond what making a handful of certificates takes; only a fault gets near it.
 constexpr int kMakeLimitMs = 120000;
-constexpr int kStopLimitMs = 5000;
 
 } // namespace
 
@@ -23,21 +20,13 @@ std::filesystem::path MakeTestCertificatesScript() {
 
 TestCertificates::TestCertificates() {
     const std::string script = MakeTestCertificatesScript().string();
-    QProcess shell;
-    InheritOnlyStandardStreams(shell);
     // openssl's messages go where the test's own do.
-    shell.setProcessChannelMode(QProcess::ForwardedChannels);
-    shell.start(QStringLiteral("/bin/sh"),
-                {QString::fromStdString(script), QString::fromStdString(folder_.Path().string())});
-    if (!shell.waitForStarted(kMakeLimitMs))
-        throw std::runtime_error("cannot start " + script);
-    shell.closeWriteChannel();
-    const bool finished = shell.waitForFinished(kMakeLimitMs);
-    if (!finished) {
-        shell.kill();
-        shell.waitForFinished(kStopLimitMs);
-    }
-    if (!finished || shell.exitStatus() != QProcess::NormalExit || shell.exitCode() != 0)
+    HelperOptions options;
+    options.forwardOutput = true;
+    options.closedInput = true;
+    HelperProgram shell("/bin/sh", {script, folder_.Path().string()}, options);
+    int exitCode = -1;
+    if (!shell.WaitForExit(kMakeLimitMs, &exitCode) || exitCode != 0)
         throw std::runtime_error("making the test certificates failed (openssl missing?)");
 }
 

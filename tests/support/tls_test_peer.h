@@ -3,11 +3,11 @@
 // lines it prints for each connection.
 #pragma once
 
+#include "tests/support/helper_program.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
-
-class QProcess;
 
 namespace test_support {
 
@@ -36,9 +36,7 @@ public:
     std::string NextReport();
 
 private:
-    void Stop();
-
-    std::unique_ptr<QProcess> peer_;
+    std::unique_ptr<HelperProgram> peer_;
     std::uint16_t port_ = 0;
 };
 
