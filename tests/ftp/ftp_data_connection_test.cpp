@@ -19,11 +19,8 @@
 
 #include <fstream>
 #include <memory>
-#include <netinet/in.h>
 #include <optional>
 #include <random>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -272,8 +269,11 @@ TEST_P(StrangerOnThePort, GetsNothingAndTheHostsOwnConnectionCarriesTheFile) {
     char byte = 0;
     const auto received = test_support::ReceiveSome(stranger, &byte, 1);
     const bool reset = test_support::LastFailureWasReset();
-    EXPECT_EQ(received, -1); // not a byte
-    EXPECT_TRUE(reset) << "the stranger's connection was not refused";
+    EXPECT_LE(received, 0); // not a byte
+    if (test_support::AbortiveCloseResets()) {
+        EXPECT_EQ(received, -1);
+        EXPECT_TRUE(reset) << "the stranger's connection was not refused";
+    }
     test_support::CloseSocket(stranger);
     EXPECT_THAT(statuses, ::testing::Contains("Refused a data connection from 127.0.0.2"));
     EXPECT_EQ(listenerAddress, ftp.LocalAddressText());
@@ -339,14 +339,8 @@ class PassiveStore : public test_support::FtpClientFixture {};
 TEST_F(PassiveStore, ConnectionRefusedAfterTheHostTookStorClosesTheConnection) {
     // STOR goes out while the data connection is still being made; when that connection then
     // fails, the host waits for data that never comes, and its reply must not be read later.
-    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
-    const int port = ntohs(address.sin_port); // bound, never listening: refused
+    std::uint16_t port = 0;
+    const int holder = test_support::BindLoopback(port); // bound, never listening: refused
     peer.LogOn()
         .Reply("227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
                std::to_string(port % 256) + ")\r\n")
@@ -362,7 +356,7 @@ TEST_F(PassiveStore, ConnectionRefusedAfterTheHostTookStorClosesTheConnection) {
     } catch (const ESockError& error) {
         EXPECT_EQ(error.Kind(), SockErrorKind::Refused);
     }
-    ::close(holder);
+    test_support::CloseSocket(holder);
     EXPECT_FALSE(ftp.Connected);
     EXPECT_TRUE(peer.Finish()) << peer.Error();
     EXPECT_THAT(CommandsAfterLogOn(), ElementsAreArray({"PASV\r\n", "STOR F\r\n"}));

@@ -184,7 +184,7 @@ void ApplyTest::SetUp() {
     platform::SetSettingsDirectory(settings_.string());
     platform::SetExceptionHandler(
         [this](const std::string& message) { reports.push_back(message); });
-    ui.executableDirectory = package_.string() + "/";
+    ui.executableDirectory = (package_ / "").string(); // with the system's separator
     WriteFile(Package("W_CHKLCKSF.SVF"), LockCheckBytes());
     WriteFile(Package("MYUPD.SVF"), UpdateBytes());
 }

@@ -11,8 +11,6 @@
 #include "tests/support/test_certificates.h"
 #include "tests/support/tls_test_peer.h"
 
-#include <fcntl.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -61,7 +59,7 @@ protected:
     platform::SocketHandle Connect(std::uint16_t port) {
         const int socket = test_support::ConnectTo("127.0.0.1", port);
         EXPECT_GE(socket, 0);
-        ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) | O_NONBLOCK);
+        test_support::MakeNonBlocking(socket);
         sockets_.push_back(socket);
         return socket;
     }

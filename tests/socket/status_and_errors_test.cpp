@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <regex>
 
 namespace {
 
@@ -108,16 +110,21 @@ TEST(SocketErrors, RealErrorFiresOnErrorThenRaises) {
     sock.Port = test_support::ClosedPort();
     const TSocket real = sock.FSocket;
     sock.FSocket = kInvalidSocket - 1; // a handle that is not open
+    std::string message;
     try {
         sock.Connect();
         FAIL() << "no exception";
     } catch (const ESockError& e) {
-        EXPECT_EQ(e.Message(), "10009:Bad file number");
+        message = e.Message();
     }
+    // POSIX calls it a bad file number, Windows Sockets not a socket.
+    const std::map<int, std::string> texts = {{10009, "10009:Bad file number"},
+                                              {10038, "10038:Socket operation on non-socket"}};
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].first, 10009);
-    EXPECT_EQ(errors[0].second, "10009:Bad file number");
-    EXPECT_EQ(sock.LastErrorNo, 10009);
+    ASSERT_EQ(texts.count(errors[0].first), 1u) << errors[0].first;
+    EXPECT_EQ(errors[0].second, texts.at(errors[0].first));
+    EXPECT_EQ(message, errors[0].second);
+    EXPECT_EQ(sock.LastErrorNo, errors[0].first);
     sock.FSocket = real;
     sock.OnError = nullptr;
 }
@@ -146,12 +153,16 @@ TEST(LibraryUsers, OnlyTheFirstLiveInstanceFillsWinsockInfo) {
     auto second = std::make_unique<TStreamSocket>();
     EXPECT_EQ(TStreamSocket::WinsockUsers(), 2);
     ASSERT_EQ(first->WinsockInfo.size(), 6u);
-    EXPECT_EQ(first->WinsockInfo[0], "Version= 1.1");
+    // The version and sizes are the system's own; the forms are the socket layer's.
+    EXPECT_TRUE(std::regex_match(first->WinsockInfo[0], std::regex("Version= [0-9]+\\.[0-9]+")))
+        << first->WinsockInfo[0];
     EXPECT_EQ(first->WinsockInfo[1].rfind("High Version= ", 0), 0u);
     EXPECT_EQ(first->WinsockInfo[2].rfind("Description= ", 0), 0u);
     EXPECT_EQ(first->WinsockInfo[3].rfind("System= ", 0), 0u);
     EXPECT_EQ(first->WinsockInfo[4].rfind("Max Sockets= ", 0), 0u);
-    EXPECT_EQ(first->WinsockInfo[5], "Max Udp pack size= 65507");
+    EXPECT_TRUE(
+        std::regex_match(first->WinsockInfo[5], std::regex("Max Udp pack size= [1-9][0-9]*")))
+        << first->WinsockInfo[5];
     EXPECT_TRUE(second->WinsockInfo.empty());
     first.reset();
     EXPECT_EQ(TStreamSocket::WinsockUsers(), 1);

@@ -13,6 +13,10 @@ namespace test_support {
 // Throws std::runtime_error when the system refuses.
 int ListenLoopback(std::uint16_t& port, int backlog = 4);
 
+// A socket bound to 127.0.0.1 at a port the system chooses, never listening: a connection
+// to it is refused while the port stays taken. Throws like ListenLoopback.
+int BindLoopback(std::uint16_t& port);
+
 // A connected socket to address:port, or -1.
 int ConnectTo(const std::string& address, std::uint16_t port);
 
@@ -35,6 +39,9 @@ long ReceiveSome(int socket, char* buffer, std::size_t length);
 // connection.
 bool LastFailureWasReset();
 
+// Makes every call on the socket return at once instead of waiting.
+void MakeNonBlocking(int socket);
+
 // Bounds every blocking send and receive of the socket.
 void BoundBlockingCalls(int socket, int milliseconds);
 
@@ -44,6 +51,11 @@ void ShutdownSocket(int socket);
 void CloseSocket(int socket);
 // Closes with a reset (RST) instead of an orderly close, as a crashed or hostile peer would.
 void ResetSocket(int socket);
+
+// Whether a close after SO_LINGER of zero reaches the peer as a reset on this system, as
+// it does on Linux and Windows. Wine closes such a socket in order (its peer reads an end,
+// not a reset), so a test of a refusal checks for the reset only where the system sends one.
+bool AbortiveCloseResets();
 
 // Bytes waiting in a socket's receive queue, -1 when that cannot be told.
 int BytesWaiting(int socket);

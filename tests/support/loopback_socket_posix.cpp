@@ -37,9 +37,8 @@ int Connect(const std::string& text, std::uint16_t port, int flags) {
     return fd;
 }
 
-} // namespace
-
-int ListenLoopback(std::uint16_t& port, int backlog) {
+// Bound to 127.0.0.1 at a port the system chooses; listening unless the backlog is negative.
+int Loopback(std::uint16_t& port, int backlog) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("loopback: socket failed");
@@ -49,13 +48,23 @@ int ListenLoopback(std::uint16_t& port, int backlog) {
     address.sin_port = 0;
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, backlog) != 0 ||
+        (backlog >= 0 && ::listen(fd, backlog) != 0) ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ::close(fd);
-        throw std::runtime_error("loopback: listen failed");
+        throw std::runtime_error("loopback: bind or listen failed");
     }
     port = ntohs(address.sin_port);
     return fd;
+}
+
+} // namespace
+
+int ListenLoopback(std::uint16_t& port, int backlog) {
+    return Loopback(port, backlog);
+}
+
+int BindLoopback(std::uint16_t& port) {
+    return Loopback(port, -1);
 }
 
 int ConnectTo(const std::string& address, std::uint16_t port) {
@@ -97,6 +106,10 @@ long ReceiveSome(int socket, char* buffer, std::size_t length) {
 
 bool LastFailureWasReset() {
     return errno == ECONNRESET;
+}
+
+void MakeNonBlocking(int socket) {
+    ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) | O_NONBLOCK);
 }
 
 void BoundBlockingCalls(int socket, int milliseconds) {

@@ -53,9 +53,8 @@ int Connect(const std::string& text, std::uint16_t port, bool wait) {
     return fd;
 }
 
-} // namespace
-
-int ListenLoopback(std::uint16_t& port, int backlog) {
+// Bound to 127.0.0.1 at a port the system chooses; listening unless the backlog is negative.
+int Loopback(std::uint16_t& port, int backlog) {
     const int fd = NewSocket();
     if (fd < 0)
         throw std::runtime_error("loopback: socket failed");
@@ -64,13 +63,23 @@ int ListenLoopback(std::uint16_t& port, int backlog) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof address;
     if (::bind(Handle(fd), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(Handle(fd), backlog) != 0 ||
+        (backlog >= 0 && ::listen(Handle(fd), backlog) != 0) ||
         ::getsockname(Handle(fd), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ::closesocket(Handle(fd));
-        throw std::runtime_error("loopback: listen failed");
+        throw std::runtime_error("loopback: bind or listen failed");
     }
     port = ntohs(address.sin_port);
     return fd;
+}
+
+} // namespace
+
+int ListenLoopback(std::uint16_t& port, int backlog) {
+    return Loopback(port, backlog);
+}
+
+int BindLoopback(std::uint16_t& port) {
+    return Loopback(port, -1);
 }
 
 int ConnectTo(const std::string& address, std::uint16_t port) {
@@ -113,6 +122,11 @@ long ReceiveSome(int socket, char* buffer, std::size_t length) {
 
 bool LastFailureWasReset() {
     return ::WSAGetLastError() == WSAECONNRESET;
+}
+
+void MakeNonBlocking(int socket) {
+    u_long nonBlocking = 1;
+    ::ioctlsocket(Handle(socket), FIONBIO, &nonBlocking);
 }
 
 void BoundBlockingCalls(int socket, int milliseconds) {

@@ -2,9 +2,10 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <QFile>
 
+#include <fstream>
 #include <stdexcept>
+#include <vector>
 
 namespace test_support {
 
@@ -17,9 +18,14 @@ std::string Sha256Hex(const std::string& bytes) {
 }
 
 std::string Sha256OfFile(const std::filesystem::path& file) {
-    QFile in(QFile::decodeName(file.c_str()));
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + file.string());
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!in.open(QIODevice::ReadOnly) || !hash.addData(&in))
+    std::vector<char> block(1 << 16);
+    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
+        hash.addData(QByteArrayView(block.data(), static_cast<qsizetype>(in.gcount())));
+    if (in.bad())
         throw std::runtime_error("cannot read " + file.string());
     return hash.result().toHex().toStdString();
 }

@@ -9,7 +9,7 @@ line of JSON (program, arguments, forward_output, error_file, closed_input); the
 bytes, and "EXIT <code>" once it has ended. "STOP" closes the program's input and ends it
 (forced after 5 s); a closed connection ends it at once.
 
-A Windows path among the arguments (C:\\..., Z:\\...) becomes the Linux path of the same file,
+A Windows path among the arguments (C:\\..., Z:/...) becomes the Linux path of the same file,
 through the wine prefix's drive links. Prints "PORT <n>" once it listens; ends when its
 standard input closes.
 """
@@ -21,7 +21,7 @@ import subprocess
 import sys
 import threading
 
-DRIVE_PATH = re.compile(r"([A-Za-z]):\\([^\s\"',;]*)")
+DRIVE_PATH = re.compile(r"(?<![A-Za-z])([A-Za-z]):[\\/]([^\s\"',;]*)")
 
 
 def linux_path(match):
@@ -115,6 +115,9 @@ def main():
     listener.bind(("127.0.0.1", 0))
     listener.listen(16)
     print("PORT", listener.getsockname()[1], flush=True)
+    # Nobody reads on after the port: the output of the programs that forward theirs goes
+    # where this bridge's complaints go.
+    os.dup2(2, 1)
 
     def watch_parent():
         sys.stdin.read()
