@@ -66,8 +66,10 @@ public:
         if (n <= 0) { // the bridge went away: the program is gone with it
             CloseSocket(connection);
             connection = -1;
-            if (!exited)
-                exited = true, exitCode = -1;
+            if (!exited) {
+                exited = true;
+                exitCode = -1;
+            }
             return true;
         }
         raw.append(block, static_cast<std::size_t>(n));
@@ -89,8 +91,10 @@ public:
                 started = true;
             else if (head.rfind("FAILED", 0) == 0)
                 failure = head.size() > 7 ? head.substr(7) : "failed";
-            else if (head.rfind("EXIT ", 0) == 0)
-                exited = true, exitCode = std::atoi(head.c_str() + 5);
+            else if (head.rfind("EXIT ", 0) == 0) {
+                exited = true;
+                exitCode = std::atoi(head.c_str() + 5);
+            }
         }
         return true;
     }

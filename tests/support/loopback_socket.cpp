@@ -1,10 +1,10 @@
 #include "tests/support/loopback_socket.h"
 
-#include <chrono>
-#include <thread>
-
 namespace test_support {
 
+namespace {
+
+// Whether a close after a zero SO_LINGER reaches the peer as a reset here; probed once.
 bool AbortiveCloseResets() {
     static const bool resets = [] {
         std::uint16_t port = 0;
@@ -23,6 +23,15 @@ bool AbortiveCloseResets() {
         return reset;
     }();
     return resets;
+}
+
+} // namespace
+
+bool RefusedUnanswered(int socket) {
+    char byte = 0;
+    const long received = ReceiveSome(socket, &byte, 1);
+    const bool reset = received < 0 && LastFailureWasReset();
+    return AbortiveCloseResets() ? reset : received <= 0;
 }
 
 } // namespace test_support

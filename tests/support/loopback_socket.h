@@ -52,10 +52,10 @@ void CloseSocket(int socket);
 // Closes with a reset (RST) instead of an orderly close, as a crashed or hostile peer would.
 void ResetSocket(int socket);
 
-// Whether a close after SO_LINGER of zero reaches the peer as a reset on this system, as
-// it does on Linux and Windows. Wine closes such a socket in order (its peer reads an end,
-// not a reset), so a test of a refusal checks for the reset only where the system sends one.
-bool AbortiveCloseResets();
+// Whether the peer of this connection refused it unanswered: not a byte to read and, where
+// the system turns a close after a zero SO_LINGER into a reset, a reset. Linux and Windows
+// do; wine closes such a socket in order, so its peer reads an end, not a reset.
+bool RefusedUnanswered(int socket);
 
 // Bytes waiting in a socket's receive queue, -1 when that cannot be told.
 int BytesWaiting(int socket);

@@ -1,11 +1,8 @@
 #include "tests/support/vsftpd_tls_server.h"
 
 #include "bench/ftp/server_process.h"
-#include "tests/support/helper_process.h"
+#include "tests/support/helper_program.h"
 #include "tests/support/loopback_socket.h"
-
-#include <QProcess>
-#include <QStringList>
 
 #include <unistd.h>
 
@@ -27,7 +24,6 @@ constexpr int kStartLimitMs = 2000;
 constexpr int kStartPollMs = 10;
 // Far beyond what a short command takes; only a fault gets near it.
 constexpr int kRunLimitMs = 60000;
-constexpr int kStopLimitMs = 5000;
 
 // Runs inside the server's private mount namespace: its account and log-on files stand in
 // for the machine's, then vsftpd takes over the process.
@@ -39,38 +35,15 @@ if [ -n "$5" ]; then export OPENSSL_CONF="$5"; fi
 exec /usr/sbin/vsftpd "$4"
 )";
 
-// Starts argv[0] with the arguments that follow it.
-void Start(QProcess& process, const std::vector<std::string>& argv) {
-    QStringList arguments;
-    for (auto arg = argv.begin() + 1; arg != argv.end(); ++arg)
-        arguments << QString::fromStdString(*arg);
-    process.start(QString::fromStdString(argv[0]), arguments);
-}
-
-// Ends the process: asked first, then forced.
-void Stop(QProcess& process) {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(kStopLimitMs)) {
-        process.kill();
-        process.waitForFinished(kStopLimitMs);
-    }
-}
-
 // The standard output of a short command, without its line end.
-std::string OutputOf(const std::vector<std::string>& args) {
-    QProcess command;
-    InheritOnlyStandardStreams(command);
-    command.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    Start(command, args);
-    command.closeWriteChannel();
-    const bool finished = command.waitForFinished(kRunLimitMs);
-    if (!finished)
-        Stop(command);
-    if (!finished || command.exitStatus() != QProcess::NormalExit || command.exitCode() != 0)
-        throw std::runtime_error("failed: " + args[0]);
-    std::string text = command.readAllStandardOutput().toStdString();
+std::string OutputOf(const std::string& program, const std::vector<std::string>& args) {
+    HelperOptions options;
+    options.closedInput = true;
+    HelperProgram command(program, args, options);
+    int exitCode = -1;
+    if (!command.WaitForExit(kRunLimitMs, &exitCode) || exitCode != 0)
+        throw std::runtime_error("failed: " + program);
+    std::string text = command.ReadRest();
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
@@ -80,7 +53,7 @@ bool Accepts(std::uint16_t port) {
     const int fd = ConnectTo("127.0.0.1", port);
     if (fd < 0)
         return false;
-    ::close(fd);
+    CloseSocket(fd);
     return true;
 }
 
@@ -127,7 +100,7 @@ VsftpdTlsServer::VsftpdTlsServer(const VsftpdTlsConfig& config) {
           "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n" +
               user_ + ":x:" + uid + ":" + uid + "::" + Home().string() + ":/bin/sh\n",
           open & ~(perms::owner_exec | perms::group_exec | perms::others_exec));
-    const std::string hash = OutputOf({kOpenssl, "passwd", "-6", password_});
+    const std::string hash = OutputOf(kOpenssl, {"passwd", "-6", password_});
     Write(folder / "shadow", user_ + ":" + hash + ":19000:0:99999:7:::\n");
     Write(folder / "pam",
           "auth required pam_unix.so\n"
@@ -164,30 +137,26 @@ VsftpdTlsServer::VsftpdTlsServer(const VsftpdTlsConfig& config) {
          << "vsftpd_log_file=" << (folder / "vsftpd.log").string() << "\n"
          << "dirmessage_enable=NO\n";
     Write(conf, text.str());
-    server_ = std::make_unique<QProcess>();
-    InheritOnlyStandardStreams(*server_);
-    server_->setProcessChannelMode(QProcess::ForwardedChannels);
-    Start(*server_, {kUnshare, "--mount", "--propagation", "private", "/bin/sh", "-c", kStartScript,
-                     "sh", (folder / "passwd").string(), (folder / "shadow").string(),
-                     (folder / "pam").string(), conf.string(), opensslConfig});
-    if (!server_->waitForStarted(kStartLimitMs))
-        throw std::runtime_error(std::string("cannot start ") + kUnshare);
-    server_->closeWriteChannel();
+    HelperOptions options;
+    options.forwardOutput = true;
+    options.closedInput = true;
+    server_ = std::make_unique<HelperProgram>(
+        kUnshare,
+        std::vector<std::string>{"--mount", "--propagation", "private", "/bin/sh", "-c",
+                                 kStartScript, "sh", (folder / "passwd").string(),
+                                 (folder / "shadow").string(), (folder / "pam").string(),
+                                 conf.string(), opensslConfig},
+        options);
     // Between looks the wait is for the server's end, so one that gives up is seen at once.
     for (int waited = 0; !Accepts(port_) && waited < kStartLimitMs; waited += kStartPollMs)
-        if (server_->waitForFinished(kStartPollMs))
+        if (server_->WaitForExit(kStartPollMs))
             break;
-    if (!Accepts(port_)) {
-        Stop(*server_);
+    if (!Accepts(port_))
         throw std::runtime_error(std::string(kUnshare) + " did not come up on port " +
                                  std::to_string(port_));
-    }
 }
 
-VsftpdTlsServer::~VsftpdTlsServer() {
-    if (server_)
-        Stop(*server_);
-}
+VsftpdTlsServer::~VsftpdTlsServer() = default;
 
 std::string VsftpdTlsServer::Log() const {
     std::ifstream in(folder_.Path() / "vsftpd.log");

@@ -14,8 +14,6 @@
 #include <string>
 #include <vector>
 
-class QProcess;
-
 namespace test_support {
 
 struct VsftpdTlsConfig {
@@ -50,7 +48,7 @@ private:
     TemporaryDirectory folder_;
     std::string user_ = "tlsuser";
     std::string password_ = "Tls-Secret1";
-    std::unique_ptr<QProcess> server_;
+    std::unique_ptr<HelperProgram> server_;
     std::uint16_t port_ = 0;
 };
 
